@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs what is needed, builds Velkor and starts it.
+set -eu
+cd "$(dirname "$0")/.."
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "Velkor is a desktop program and needs a graphical display; none was found (DISPLAY and WAYLAND_DISPLAY are not set)." >&2
+    exit 1
+fi
+
+scripts/install-dependencies.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_BUILD_TESTS=OFF > /dev/null
+cmake --build build -j2
+exec build/Velkor.app/Contents/MacOS/velkor

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QByteArray>
+#include <exception>
+
+namespace velkor {
+
+// Base of every error the program throws; description() is what the run log shows after "ERROR: ".
+class VelkorError : public std::exception {
+public:
+    explicit VelkorError(QString description);
+    const QString& description() const noexcept { return m_description; }
+    const char* what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_description;
+    QByteArray m_utf8;
+};
+
+// The program's own failures. The description is the message, unchanged.
+class CollectorError : public VelkorError {
+public:
+    enum class Kind { MissingTool, OperationFailed };
+
+    static CollectorError missingTool(const QString& message) { return {Kind::MissingTool, message}; }
+    static CollectorError operationFailed(const QString& message) { return {Kind::OperationFailed, message}; }
+
+    Kind kind() const noexcept { return m_kind; }
+
+private:
+    CollectorError(Kind kind, const QString& message) : VelkorError(message), m_kind(kind) {}
+    Kind m_kind;
+};
+
+// Failures reported by the operating system: a file that cannot be written, a program that
+// cannot be started. They pass through the steps unchanged.
+class PlatformError : public VelkorError {
+public:
+    using VelkorError::VelkorError;
+};
+
+// The text the log shows for any exception.
+QString describeError(const std::exception& error);
+
+} // namespace velkor

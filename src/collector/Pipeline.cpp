@@ -1,0 +1,186 @@
+#include "collector/CollectorError.h"
+#include "collector/CollectorModel.h"
+#include "collector/PackageLayout.h"
+#include "collector/RunBridge.h"
+#include "platform/ArchiveWriter.h"
+#include "platform/DesktopServices.h"
+#include "privacy/TextMasking.h"
+#include "process/Files.h"
+#include "process/ProcessRunner.h"
+#include "process/ToolLocator.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <optional>
+#include <unistd.h>
+
+namespace velkor {
+namespace {
+
+struct RunLocations {
+    QString desktop;
+    QString work;
+    QString acpi;
+    QString toolsTemp;
+    QString archive;
+};
+
+RunLocations locationsFor(const Platform& platform)
+{
+    RunLocations at;
+    at.desktop = platform.desktop->desktopPath();
+    at.work = at.desktop + QLatin1Char('/') + package::workFolder;
+    at.acpi = at.work + QLatin1Char('/') + package::acpiFolder;
+    const QString temporary = platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory;
+    at.toolsTemp = temporary + QLatin1Char('/') + package::toolsTempPrefix + QString::number(::getpid());
+    at.archive = at.desktop + QLatin1Char('/') + package::zipName;
+    return at;
+}
+
+// The IODeviceTree listing, "ioregAPP.txt": the listing masked, or the masked failure text.
+// Only a failure to write the failure text ends the run.
+void writeDeviceTreeListing(const Platform& platform, const QString& destination)
+{
+    const StockCommand& command = platform.commands.deviceTreeListing;
+    try {
+        const QString output = runProcess(command.program, command.arguments, std::nullopt, 45);
+        writeTextFile(destination, maskText(output));
+        return;
+    } catch (const std::exception& error) {
+        const QString failure = QStringLiteral("Failure/timeout while running ") + command.commandLine() + QLatin1Char('\n')
+            + describeError(error) + QLatin1Char('\n');
+        writeTextFile(destination, maskText(failure));
+    }
+}
+
+void removeQuietly(const QString& path)
+{
+    try {
+        removePath(path);
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+void writeCollectorLog(RunBridge& bridge, const QString& path)
+{
+    QString snapshot;
+    bridge.onMainThread([&snapshot](CollectorModel& model) { snapshot = model.logText(); });
+    QString masked = maskText(snapshot);
+    if (bridge.steps.maskCollectorLog)
+        masked = bridge.steps.maskCollectorLog(masked);
+    writeTextFile(path, masked);
+}
+
+void runCollection(RunBridge& bridge)
+{
+    const Platform& platform = bridge.platform;
+    const CollectionSteps& steps = bridge.steps;
+    StepContext context{bridge, platform};
+    const ToolLocator tools(platform.bundle);
+    std::optional<QString> toolsTempFolder;
+
+    bridge.onMainThread([&tools](CollectorModel& model) {
+        model.setPatchmatic(tools.findExecutable(QStringLiteral("patchmatic")));
+        model.append(QStringLiteral("----------------------------------------"));
+        model.append(QStringLiteral("Starting collection."));
+    });
+
+    try {
+        const RunLocations at = locationsFor(platform);
+        toolsTempFolder = at.toolsTemp;
+
+        recreateDirectory(at.work);
+        recreateDirectory(at.toolsTemp);
+        createDirectories(at.acpi);
+        bridge.log(QStringLiteral("Temporary folder created: ") + at.work);
+
+        const std::optional<QString> patchmatic = tools.findExecutable(QStringLiteral("patchmatic"));
+        if (!patchmatic)
+            throw CollectorError::missingTool(QStringLiteral("patchmatic not found."));
+
+        if (steps.extractACPIWithValidation) {
+            bridge.log(QStringLiteral("Running privileged ACPI extraction with bundled patchmatic..."));
+            steps.extractACPIWithValidation(context, *patchmatic, at.acpi);
+            bridge.log(QStringLiteral("ACPI step completed: ") + at.acpi);
+        }
+
+        if (steps.collectSweepkitStyleDumps) {
+            bridge.log(QStringLiteral("Collecting additional Sweepkit-style dumps with privacy mode..."));
+            steps.collectSweepkitStyleDumps(context, at.work, at.work);
+            bridge.log(QStringLiteral("Additional dumps collected and sanitized."));
+        }
+
+        if (steps.collectCPUFriendDump) {
+            bridge.log(QStringLiteral("Collecting CPUFriend/XCPM/FrequencyVectors diagnostics..."));
+            steps.collectCPUFriendDump(context, at.work);
+            bridge.log(QStringLiteral("CPUFriend-Dump step completed at ZIP root folder CPUFriend-Dump."));
+        }
+
+        if (steps.writeFallbackIORegText) {
+            bridge.log(QStringLiteral("Generating ioreg.txt from native IOKit data..."));
+            const QString ioregText = at.work + QLatin1Char('/') + package::ioregText;
+            try {
+                steps.writeFallbackIORegText(context, ioregText);
+                bridge.log(QStringLiteral("ioreg.txt generated: ") + ioregText);
+            } catch (const std::exception& error) {
+                bridge.log(QStringLiteral("WARNING: Could not generate ioreg.txt: ") + describeError(error));
+            }
+        }
+
+        bridge.log(QStringLiteral("Generating ioregAPP.txt from IODeviceTree..."));
+        writeDeviceTreeListing(platform, at.work + QLatin1Char('/') + package::ioregDeviceTree);
+        bridge.log(QStringLiteral("ioregAPP.txt step completed at ZIP root."));
+
+        if (steps.generatePortwrightKext) {
+            bridge.log(QStringLiteral("Generating Portwright.kext without enforcing the 15-port limit..."));
+            steps.generatePortwrightKext(context, at.work);
+            bridge.log(QStringLiteral("Portwright.kext step completed at ZIP root."));
+        }
+
+        if (steps.writeSystemInfo)
+            steps.writeSystemInfo(context, at.work + QLatin1Char('/') + package::systemInfo);
+
+        if (steps.sanitizeDirectory)
+            steps.sanitizeDirectory(context, at.work);
+
+        if (steps.auditPrivacy)
+            steps.auditPrivacy(context, at.work);
+
+        writeCollectorLog(bridge, at.work + QLatin1Char('/') + package::collectorLog);
+
+        removePath(at.archive);
+        bridge.log(QStringLiteral("Creating ZIP on Desktop..."));
+        platform.archive->zipFolderKeepingParent(at.work, at.archive);
+        bridge.log(QStringLiteral("ZIP created successfully: ") + at.archive);
+
+        removeQuietly(at.work);
+        removeQuietly(at.toolsTemp);
+        bridge.log(QStringLiteral("Temporary Desktop folder removed after ZIP creation."));
+
+        bridge.onMainThread([&at, &platform](CollectorModel& model) {
+            model.setLastZipURL(at.archive);
+            model.setRunning(false);
+            platform.desktop->playSound(SoundCue::Success);
+            emit model.collectionFinished(true);
+        });
+        return;
+    } catch (const std::exception& error) {
+        if (toolsTempFolder)
+            removeQuietly(*toolsTempFolder);
+        bridge.log(QStringLiteral("ERROR: ") + describeError(error));
+    } catch (...) {
+        if (toolsTempFolder)
+            removeQuietly(*toolsTempFolder);
+        bridge.log(QStringLiteral("ERROR: An unexpected error ended the collection."));
+    }
+    bridge.onMainThread([&platform](CollectorModel& model) {
+        model.setRunning(false);
+        platform.desktop->playSound(SoundCue::Failure);
+        emit model.collectionFinished(false);
+    });
+}
+
+} // namespace velkor

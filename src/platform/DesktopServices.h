@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace velkor {
+
+enum class SoundCue { Success, Failure };
+
+// The user's desktop session: where the Desktop is, showing a file, opening a page, sound cues.
+class DesktopServices {
+public:
+    virtual ~DesktopServices() = default;
+    // The user's Desktop folder; home + "/Desktop" when the session names none. Not created.
+    virtual QString desktopPath() const = 0;
+    // Shows the file selected in the file manager.
+    virtual void revealFile(const QString& path) = 0;
+    // Opens a web page in the default browser.
+    virtual void openUrl(const QString& url) = 0;
+    // Plays a short cue; skipped silently when the system has no sound for it.
+    virtual void playSound(SoundCue cue) = 0;
+};
+
+} // namespace velkor

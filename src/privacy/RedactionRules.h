@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+namespace velkor {
+
+// One redaction rule: an ICU pattern (compiled case-insensitive, with ^ and $ at every line)
+// and its replacement template, where $1 and $2 stand for capture groups.
+struct RedactionRule {
+    QString pattern;
+    QString replacement;
+};
+
+// The ten rules, in the order they are applied.
+const std::vector<RedactionRule>& redactionRules();
+
+inline const QString kMaskText = QStringLiteral("XX-MASKED-XX");
+inline const QString kMaskUUID = QStringLiteral("XX-MASKED-UUID");
+inline const QString kMaskMAC = QStringLiteral("XX:XX:XX:XX:XX:XX");
+
+} // namespace velkor

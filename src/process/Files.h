@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// File operations shared by every step. Failures throw PlatformError with a readable reason.
+namespace velkor {
+
+// Writes the whole file atomically (a temporary file renamed into place), replacing any
+// earlier file of that name.
+void writeFileAtomically(const QString& path, const QByteArray& bytes);
+void writeTextFile(const QString& path, const QString& text);
+
+// Appends text as UTF-8 to the end of a file, creating the file when it is missing.
+void appendText(const QString& text, const QString& path);
+
+// Removes whatever stands at the path: a file, a link (never what it points to) or a whole
+// folder tree (never descending through links). Nothing there is not an error.
+void removePath(const QString& path);
+
+// Creates the folder with its missing parents.
+void createDirectories(const QString& path);
+
+// Empties a folder by removing whatever stands there and creating the folder anew.
+void recreateDirectory(const QString& path);
+
+bool pathExists(const QString& path); // true for dangling links too
+
+} // namespace velkor

@@ -1,0 +1,301 @@
+#include "process/ProcessRunner.h"
+
+#include "collector/CollectorError.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace velkor {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr auto kTerminationGrace = std::chrono::seconds(2);
+// How long output is still collected after the program ended, for a pipe a grandchild holds.
+constexpr auto kLeftoverDrain = milliseconds(200);
+constexpr auto kExitPollInterval = milliseconds(50);
+constexpr qsizetype kReadChunk = 1 << 20;
+
+QString commandLine(const QString& executable, const QStringList& arguments)
+{
+    return executable + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
+}
+
+QString decodeStrictUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return {};
+    return text;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// Owns a started child: whatever path leaves the run, the child's group is ended and the
+// child is reaped, so no zombie and no runaway group stays behind.
+class ChildGuard {
+public:
+    explicit ChildGuard(pid_t pid) : m_pid(pid) {}
+    ~ChildGuard()
+    {
+        if (!m_reaped) {
+            ::kill(-m_pid, SIGKILL);
+            waitBlocking();
+        }
+    }
+    ChildGuard(const ChildGuard&) = delete;
+    ChildGuard& operator=(const ChildGuard&) = delete;
+
+    bool reaped() const { return m_reaped; }
+    int status() const { return m_status; }
+    pid_t pid() const { return m_pid; }
+
+    bool poll()
+    {
+        if (m_reaped)
+            return true;
+        int status = 0;
+        const pid_t result = ::waitpid(m_pid, &status, WNOHANG);
+        if (result == m_pid || (result < 0 && errno == ECHILD)) {
+            m_status = status;
+            m_reaped = true;
+        }
+        return m_reaped;
+    }
+
+    void waitBlocking()
+    {
+        int status = 0;
+        while (!m_reaped) {
+            const pid_t result = ::waitpid(m_pid, &status, 0);
+            if (result == m_pid || (result < 0 && errno != EINTR)) {
+                m_status = status;
+                m_reaped = true;
+            }
+        }
+    }
+
+private:
+    pid_t m_pid;
+    bool m_reaped = false;
+    int m_status = 0;
+};
+
+// Reads what is available now into the buffer, at most a bounded amount per call so that a
+// writer that never pauses cannot keep the caller from its deadline. Returns false at end of file.
+bool readAvailable(int fd, QByteArray& buffer)
+{
+    constexpr qsizetype kMostPerCall = 16 * kReadChunk;
+    const qsizetype start = buffer.size();
+    for (;;) {
+        if (buffer.size() - start >= kMostPerCall)
+            return true;
+        if (buffer.capacity() - buffer.size() < kReadChunk)
+            buffer.reserve(std::max(buffer.size() * 2, buffer.size() + kReadChunk));
+        const qsizetype before = buffer.size();
+        const qsizetype room = buffer.capacity() - before;
+        buffer.resize(before + room);
+        const ssize_t count = ::read(fd, buffer.data() + before, size_t(room));
+        buffer.resize(before + std::max<ssize_t>(count, 0));
+        if (count > 0)
+            continue;
+        if (count == 0)
+            return false;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+}
+
+// Waits for output until the deadline; true when the pipe is still open.
+bool pumpUntil(int fd, bool& open, QByteArray& buffer, Clock::time_point deadline)
+{
+    const auto now = Clock::now();
+    if (!open || now >= deadline) {
+        return open;
+    }
+    const auto wait = std::chrono::duration_cast<milliseconds>(deadline - now).count();
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, int(std::max<long long>(wait, 1)));
+    if (ready > 0)
+        open = readAvailable(fd, buffer);
+    return open;
+}
+
+Clock::time_point deadlineAfter(double seconds)
+{
+    // Time-outs beyond a day are treated as a day; the callers pass literal values far below.
+    const double bounded = std::isfinite(seconds) ? std::clamp(seconds, 0.0, 86400.0) : 86400.0;
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bounded));
+}
+
+QString wholeSeconds(double seconds)
+{
+    if (!std::isfinite(seconds) || std::fabs(seconds) >= 9.2e18)
+        return QString::number(seconds);
+    return QString::number(static_cast<qint64>(seconds));
+}
+
+} // namespace
+
+QString failureText(const QString& executable, const QStringList& arguments)
+{
+    return QStringLiteral("Failure/timeout while running ") + commandLine(executable, arguments);
+}
+
+ProcessOutcome runProcessRaw(const QString& executable, const QStringList& arguments,
+                             const std::optional<QString>& currentDirectory, double timeoutSeconds)
+{
+    const auto deadline = deadlineAfter(timeoutSeconds);
+
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        throw PlatformError(QStringLiteral("Could not launch “%1”: %2").arg(executable, QString::fromLocal8Bit(std::strerror(errno))));
+    FileDescriptor readEnd(pipeFds[0]);
+    FileDescriptor writeEnd(pipeFds[1]);
+    ::fcntl(readEnd.get(), F_SETPIPE_SZ, 1 << 20); // larger pipe: fewer wake-ups for chatty tools
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
+    const QByteArray directory = currentDirectory ? QFile::encodeName(*currentDirectory) : QByteArray();
+    if (currentDirectory)
+        posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigset_t defaultSignals;
+    sigfillset(&defaultSignals);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
+    // The child leads a process group of its own, so a time-out can end everything it started.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    const QByteArray program = QFile::encodeName(executable);
+    std::vector<QByteArray> encodedArguments;
+    encodedArguments.reserve(size_t(arguments.size()) + 1);
+    encodedArguments.push_back(program);
+    for (const QString& argument : arguments)
+        encodedArguments.push_back(argument.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& argument : encodedArguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int spawnError = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawnError != 0)
+        throw PlatformError(QStringLiteral("Could not launch “%1”: %2").arg(executable, QString::fromLocal8Bit(std::strerror(spawnError))));
+
+    ChildGuard child(pid);
+    writeEnd.reset();
+    ::fcntl(readEnd.get(), F_SETFL, ::fcntl(readEnd.get(), F_GETFL) | O_NONBLOCK);
+
+    ProcessOutcome outcome;
+    bool open = true;
+    auto nextExitCheck = Clock::now();
+    while (!child.reaped()) {
+        if (Clock::now() >= deadline) {
+            outcome.timedOut = true;
+            break;
+        }
+        if (open) {
+            pumpUntil(readEnd.get(), open, outcome.output, std::min(deadline, Clock::now() + kExitPollInterval));
+        } else {
+            ::usleep(10000);
+        }
+        if (!open || Clock::now() >= nextExitCheck) {
+            child.poll();
+            nextExitCheck = Clock::now() + kExitPollInterval;
+        }
+    }
+
+    if (outcome.timedOut) {
+        ::kill(-pid, SIGTERM);
+        const auto graceEnd = Clock::now() + kTerminationGrace;
+        while (!child.poll() && Clock::now() < graceEnd) {
+            if (open)
+                pumpUntil(readEnd.get(), open, outcome.output, std::min(graceEnd, Clock::now() + milliseconds(20)));
+            else
+                ::usleep(20000);
+        }
+        ::kill(-pid, SIGKILL);
+        child.waitBlocking();
+        return outcome;
+    }
+
+    // The program has ended. What is still in the pipe is collected; a pipe that a leftover
+    // grandchild keeps open is read for a short while only.
+    const auto drainEnd = Clock::now() + kLeftoverDrain;
+    if (open)
+        open = readAvailable(readEnd.get(), outcome.output);
+    while (open && Clock::now() < drainEnd)
+        pumpUntil(readEnd.get(), open, outcome.output, drainEnd);
+
+    const int status = child.status();
+    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+QString runProcess(const QString& executable, const QStringList& arguments,
+                   const std::optional<QString>& currentDirectory, double timeoutSeconds)
+{
+    const ProcessOutcome outcome = runProcessRaw(executable, arguments, currentDirectory, timeoutSeconds);
+    const QString output = decodeStrictUtf8(outcome.output);
+    if (outcome.timedOut)
+        throw CollectorError::operationFailed(QStringLiteral("Timeout after ") + wholeSeconds(timeoutSeconds) + QStringLiteral("s: ")
+                                              + commandLine(executable, arguments) + QLatin1Char('\n') + output);
+    if (outcome.exitStatus != 0)
+        throw CollectorError::operationFailed(QStringLiteral("Command failed: ") + commandLine(executable, arguments)
+                                              + QLatin1Char('\n') + output);
+    return output;
+}
+
+QString runProcessCapturing(const QString& executable, const QStringList& arguments, double timeoutSeconds)
+{
+    try {
+        return runProcess(executable, arguments, std::nullopt, timeoutSeconds);
+    } catch (const std::exception&) {
+        return failureText(executable, arguments);
+    }
+}
+
+} // namespace velkor

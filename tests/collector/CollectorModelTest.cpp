@@ -1,0 +1,85 @@
+#include "collector/CollectorError.h"
+#include "collector/CollectorModel.h"
+#include "collector/Timestamps.h"
+#include "support/TestPlatform.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace velkor;
+using namespace velkor::testing;
+
+TEST(CollectorModel, StartupChecksWithoutPatchmatic)
+{
+    TestEnvironment env;
+    CollectorModel model(env.platform, CollectionSteps{});
+    model.prepareInitialChecks();
+    EXPECT_FALSE(model.patchmaticFound());
+    EXPECT_EQ(logMessages(model.logText()),
+              QStringList({"App started.", "Target Desktop: " + env.desktop(), "patchmatic not found.",
+                           "IORegistry mode: native IOKit text dump only. The app generates ioreg.txt and does not use IORegistryExplorer.app or Automation.",
+                           "CPUFriend-Dump mode: embedded inside SendToZantro.zip, no separate Desktop ZIP."}));
+}
+
+TEST(CollectorModel, StartupChecksFindTheBundledPatchmatic)
+{
+    TestEnvironment env;
+    const QString tool = env.addTool("patchmatic", "exit 0");
+    CollectorModel model(env.platform, CollectionSteps{});
+    model.prepareInitialChecks();
+    EXPECT_TRUE(model.patchmaticFound());
+    EXPECT_EQ(model.patchmaticPath(), tool);
+    EXPECT_TRUE(model.logText().contains("] patchmatic found: " + tool + "\n"));
+}
+
+TEST(CollectorModel, LogLinesCarryATwentyFourHourStamp)
+{
+    EXPECT_EQ(logClockStamp(QDateTime(QDate(2026, 1, 2), QTime(9, 5, 3))), "09:05:03");
+    EXPECT_EQ(logClockStamp(QDateTime(QDate(2026, 1, 2), QTime(21, 0, 0))), "21:00:00");
+    EXPECT_EQ(reportTimestamp(QDateTime(QDate(2026, 12, 5), QTime(7, 44, 31), Qt::UTC)), "2026-12-05 07:44:31 +0000");
+
+    TestEnvironment env;
+    CollectorModel model(env.platform, CollectionSteps{});
+    model.append("two\nlines");
+    EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] two\nlines\n$").match(model.logText()).hasMatch());
+}
+
+TEST(CollectorModel, SecondStartWhileRunningChangesNothing)
+{
+    TestEnvironment env;
+    env.addTool("patchmatic", "exit 0");
+    CollectionSteps steps;
+    std::atomic<int> runs = 0;
+    steps.writeSystemInfo = [&runs](StepContext&, const QString&) {
+        ++runs;
+        QThread::msleep(300);
+    };
+    CollectorModel model(env.platform, steps);
+    QSignalSpy runningChanges(&model, &CollectorModel::isRunningChanged);
+    model.startCollection();
+    const QString logAfterFirst = model.logText();
+    model.startCollection();
+    EXPECT_EQ(model.logText(), logAfterFirst);
+    EXPECT_EQ(runningChanges.count(), 1);
+    ASSERT_TRUE(waitForRunToEnd(model));
+    EXPECT_EQ(runs.load(), 1);
+    EXPECT_EQ(model.logText().count("Starting collection."), 1);
+}
+
+TEST(CollectorModel, RevealDoesNothingUntilARunSucceeded)
+{
+    TestEnvironment env;
+    CollectorModel model(env.platform, CollectionSteps{});
+    model.openDesktopZip();
+    EXPECT_TRUE(env.desktopServices->revealed.isEmpty());
+    model.openPayPalDonate();
+    EXPECT_EQ(env.desktopServices->openedUrls, QStringList{CollectorModel::donationPageAddress});
+}
+
+TEST(CollectorModel, ErrorDescriptionIsTheMessageUnchanged)
+{
+    EXPECT_EQ(describeError(CollectorError::missingTool("patchmatic not found.")), "patchmatic not found.");
+    EXPECT_EQ(describeError(CollectorError::operationFailed("x")), "x");
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/DesktopServices.h"
+
+#include <QStringList>
+#include <vector>
+
+namespace velkor::testing {
+
+// A desktop session that records what the program asked of it.
+class FakeDesktopServices : public DesktopServices {
+public:
+    explicit FakeDesktopServices(QString desktop) : m_desktop(std::move(desktop)) {}
+    QString desktopPath() const override { return m_desktop; }
+    void revealFile(const QString& path) override { revealed.append(path); }
+    void openUrl(const QString& url) override { openedUrls.append(url); }
+    void playSound(SoundCue cue) override { sounds.push_back(cue); }
+
+    QStringList revealed;
+    QStringList openedUrls;
+    std::vector<SoundCue> sounds;
+
+private:
+    QString m_desktop;
+};
+
+} // namespace velkor::testing
