@@ -29,7 +29,8 @@ int main(int argc, char* argv[])
     QGuiApplication::setOrganizationName(QStringLiteral("Velkor"));
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
-    velkor::CollectorModel model(velkor::makeLinuxPlatform(QCoreApplication::applicationDirPath()));
+    velkor::CollectorModel model(velkor::makeLinuxPlatform(QCoreApplication::applicationDirPath()),
+                                 velkor::standardCollectionSteps());
 
     QQmlApplicationEngine engine;
     engine.setInitialProperties({{QStringLiteral("collector"), QVariant::fromValue(&model)}});

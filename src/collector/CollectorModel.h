@@ -26,7 +26,7 @@ class CollectorModel : public QObject {
     Q_PROPERTY(QString zipName READ zipName CONSTANT)
 
 public:
-    explicit CollectorModel(Platform platform, CollectionSteps steps = standardCollectionSteps(), QObject* parent = nullptr);
+    CollectorModel(Platform platform, CollectionSteps steps, QObject* parent = nullptr);
     ~CollectorModel() override;
 
     QString logText() const { return m_logText; }
