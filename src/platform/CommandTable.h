@@ -5,8 +5,6 @@
 
 namespace velkor {
 
-struct AppBundle;
-
 // One external command: the program by absolute path and its arguments.
 struct StockCommand {
     QString program;
@@ -15,13 +13,37 @@ struct StockCommand {
     QString commandLine() const;
 };
 
-// The stock tools the dumps and reports run. On Linux each holds the command that shows the
-// same facts as the macOS tool the collection was designed around. Tests build their own.
+// The stock tools the dumps and reports run, one field per command. The collection was
+// designed around macOS tools; on Linux each field holds the command that shows the same
+// facts. Tests build their own table.
 struct CommandTable {
-    // The IODeviceTree plane listing written as "ioregAPP.txt".
+    // Pipeline: the IODeviceTree plane listing written as "ioregAPP.txt".
     StockCommand deviceTreeListing;
 
-    static CommandTable forLinux(const AppBundle& bundle);
+    // Numbered dumps (owned by src/dumps, filled for Linux by linuxDumpCommands()).
+    StockCommand powerSettingsDump;      // Pmset.txt
+    StockCommand bootArgumentsDump;      // Bootargs.txt
+    StockCommand kernelVersionDump;      // KernelVersion.txt
+    StockCommand systemVersionDump;      // SystemVersion.txt
+    StockCommand cpuBrandDump;           // Cpu.txt
+    StockCommand bootLogDump;            // bootlog.txt
+    StockCommand systemProfilerXmlDump;  // SysDump-Zantro.spx
+    // System reports.
+    StockCommand systemVersion;          // system-info.txt
+    StockCommand kernelIdentity;         // system-info.txt
+    StockCommand hardwareOverview;       // system-info.txt
+    StockCommand displaysOverview;       // VDADecoderChecker.txt fallback block
+    StockCommand fileType;               // VDADecoderChecker.txt, the tool's file type (path appended)
+    StockCommand loadedKextsFiltered;    // KextsLoaded.txt
+    StockCommand powerSettings;          // PowerManagement.txt blocks
+    StockCommand powerAssertions;
+    StockCommand powerSchedule;
+    StockCommand powerCapabilities;
+
+    // USB reports (owned by src/kext, filled for Linux by linuxUsbReportCommands()).
+    StockCommand usbPowerSettings;       // USBPower.txt
+    StockCommand usbPowerAssertions;
+    StockCommand usbDeviceTree;
 };
 
 } // namespace velkor

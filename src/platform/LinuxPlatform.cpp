@@ -12,11 +12,20 @@ Platform makeLinuxPlatform(const QString& executableDirectory)
 {
     Platform platform;
     platform.bundle = AppBundle::forExecutableDirectory(executableDirectory, QDir::homePath());
-    platform.commands = CommandTable::forLinux(platform.bundle);
+    platform.commands = linuxCommandTable(platform.bundle);
     platform.desktop = std::make_shared<LinuxDesktopServices>();
     platform.archive = std::make_shared<LibzipArchiveWriter>();
     platform.propertyLists = std::make_shared<LibplistPropertyListService>();
     return platform;
+}
+
+CommandTable linuxCommandTable(const AppBundle& bundle)
+{
+    CommandTable table;
+    // The bundled listing tool prints a registry plane in the "ioreg -l -w0" text form.
+    table.deviceTreeListing = {bundle.toolsPath() + QStringLiteral("/ioreg"),
+                               {QStringLiteral("-p"), QStringLiteral("IODeviceTree"), QStringLiteral("-l"), QStringLiteral("-w0")}};
+    return table;
 }
 
 } // namespace velkor

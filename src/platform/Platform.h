@@ -27,7 +27,11 @@ struct Platform {
     QString temporaryDirectory;
 };
 
-// The platform of the running Linux machine, for a program whose executable is in executableDirectory.
+// The platform of the running Linux machine, for a program whose executable is in
+// executableDirectory. Defined with the program's steps, where every service is wired.
 Platform makeLinuxPlatform(const QString& executableDirectory);
+
+// The Linux commands of the command table.
+CommandTable linuxCommandTable(const AppBundle& bundle);
 
 } // namespace velkor
