@@ -32,8 +32,7 @@ RunLocations locationsFor(const Platform& platform)
     at.desktop = platform.desktop->desktopPath();
     at.work = at.desktop + QLatin1Char('/') + package::workFolder;
     at.acpi = at.work + QLatin1Char('/') + package::acpiFolder;
-    const QString temporary = platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory;
-    at.toolsTemp = temporary + QLatin1Char('/') + package::toolsTempPrefix + QString::number(::getpid());
+    at.toolsTemp = toolsTemporaryFolder(platform);
     at.archive = at.desktop + QLatin1Char('/') + package::zipName;
     return at;
 }
@@ -63,6 +62,12 @@ void removeQuietly(const QString& path)
 }
 
 } // namespace
+
+QString toolsTemporaryFolder(const Platform& platform)
+{
+    const QString temporary = platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory;
+    return temporary + QLatin1Char('/') + package::toolsTempPrefix + QString::number(::getpid());
+}
 
 void writeCollectorLog(RunBridge& bridge, const QString& path)
 {

@@ -33,6 +33,10 @@ struct CollectionSteps {
     std::function<QString(const QString& maskedLog)> maskCollectorLog;
 };
 
+// The run's private temporary folder ("Velkor_Tools_" and the process identifier); the
+// pipeline creates it at the start of a run and removes it at the end.
+QString toolsTemporaryFolder(const Platform& platform);
+
 // The real steps of the program.
 CollectionSteps standardCollectionSteps();
 

@@ -3,6 +3,7 @@
 #include "platform/LibplistPropertyListService.h"
 #include "platform/LibzipArchiveWriter.h"
 #include "platform/LinuxDesktopServices.h"
+#include "platform/MachineIdentifiers.h"
 
 #include <QDir>
 
@@ -16,6 +17,7 @@ Platform makeLinuxPlatform(const QString& executableDirectory)
     platform.desktop = std::make_shared<LinuxDesktopServices>();
     platform.archive = std::make_shared<LibzipArchiveWriter>();
     platform.propertyLists = std::make_shared<LibplistPropertyListService>();
+    platform.identifiers = std::make_shared<LinuxMachineIdentifierSource>();
     return platform;
 }
 

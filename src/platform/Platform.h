@@ -10,6 +10,7 @@ namespace velkor {
 class AdministratorRunner;
 class ArchiveWriter;
 class DesktopServices;
+class MachineIdentifierSource;
 class PropertyListService;
 class Registry;
 
@@ -23,6 +24,7 @@ struct Platform {
     std::shared_ptr<PropertyListService> propertyLists;
     std::shared_ptr<Registry> registry;
     std::shared_ptr<AdministratorRunner> administrator;
+    std::shared_ptr<MachineIdentifierSource> identifiers;
     // Where transient folders go; empty means the system's temporary folder.
     QString temporaryDirectory;
 };
