@@ -115,22 +115,25 @@ private:
 
 // Reads what is available now into the buffer, at most a bounded amount per call so that a
 // writer that never pauses cannot keep the caller from its deadline. Returns false at end of file.
+// The pipe is drained through a small reused buffer: the kernel then copies into memory that
+// is already mapped, and the writer is unblocked at once, while the growing output buffer
+// takes its page faults in our own time.
 bool readAvailable(int fd, QByteArray& buffer)
 {
     constexpr qsizetype kMostPerCall = 16 * kReadChunk;
-    const qsizetype start = buffer.size();
+    thread_local std::vector<char> scratch = std::vector<char>(size_t(kReadChunk));
+    qsizetype taken = 0;
     for (;;) {
-        if (buffer.size() - start >= kMostPerCall)
+        if (taken >= kMostPerCall)
             return true;
-        if (buffer.capacity() - buffer.size() < kReadChunk)
-            buffer.reserve(std::max(buffer.size() * 2, buffer.size() + kReadChunk));
-        const qsizetype before = buffer.size();
-        const qsizetype room = buffer.capacity() - before;
-        buffer.resize(before + room);
-        const ssize_t count = ::read(fd, buffer.data() + before, size_t(room));
-        buffer.resize(before + std::max<ssize_t>(count, 0));
-        if (count > 0)
+        const ssize_t count = ::read(fd, scratch.data(), scratch.size());
+        if (count > 0) {
+            if (buffer.capacity() - buffer.size() < count)
+                buffer.reserve(std::max(buffer.size() * 2, buffer.size() + kReadChunk));
+            buffer.append(scratch.data(), count);
+            taken += count;
             continue;
+        }
         if (count == 0)
             return false;
         if (errno == EINTR)
