@@ -1,6 +1,10 @@
 #include "collector/StepContext.h"
 
 #include "audit/PrivacyAudit.h"
+#include "dumps/CPUFriendDump.h"
+#include "dumps/DumpSteps.h"
+#include "dumps/SystemReports.h"
+#include "kext/USBControllerReports.h"
 
 #include <memory>
 
@@ -9,6 +13,11 @@ namespace velkor {
 CollectionSteps standardCollectionSteps()
 {
     CollectionSteps steps;
+    steps.collectSweepkitStyleDumps = [](StepContext& context, const QString& work, const QString& logsDir) {
+        collectSweepkitStyleDumps(context, work, logsDir, DumpReportWriters{writePCIUSBControllersReport, writeUSBPowerReport});
+    };
+    steps.collectCPUFriendDump = collectCPUFriendDump;
+    steps.writeSystemInfo = writeSystemInfo;
 
     // The audit and the run-log writer share what the audit found.
     auto auditState = std::make_shared<PrivacyAuditState>();

@@ -1,5 +1,6 @@
 #include "platform/Platform.h"
 
+#include "dumps/LinuxDumpCommands.h"
 #include "platform/LibplistPropertyListService.h"
 #include "platform/LibzipArchiveWriter.h"
 #include "platform/LinuxDesktopServices.h"
@@ -27,6 +28,7 @@ CommandTable linuxCommandTable(const AppBundle& bundle)
     // The bundled listing tool prints a registry plane in the "ioreg -l -w0" text form.
     table.deviceTreeListing = {bundle.toolsPath() + QStringLiteral("/ioreg"),
                                {QStringLiteral("-p"), QStringLiteral("IODeviceTree"), QStringLiteral("-l"), QStringLiteral("-w0")}};
+    addLinuxDumpCommands(table, bundle);
     return table;
 }
 

@@ -1,0 +1,49 @@
+#!/bin/bash
+# ListCodec.command: the HDA audio codecs of this machine, read from the kernel's ALSA listing
+# in /proc/asound: for each codec its name, vendor and subsystem IDs and revision, the facts
+# a layout-id for AppleALC is chosen from.
+#
+#   ListCodec.command [ASOUND-DIR]
+#
+# ASOUND-DIR is /proc/asound unless given (test trees). Prints nothing when the machine has no
+# HDA codec, so the caller can say so in its own words; always exits 0 after a listing.
+
+LC_ALL=C
+export LC_ALL
+
+asound=${1:-/proc/asound}
+[ -d "$asound" ] || exit 0
+
+shopt -s nullglob
+found=0
+for card in "$asound"/card[0-9]*; do
+    [ -d "$card" ] || continue
+    cardname=
+    IFS= read -r cardname 2>/dev/null <"$card/id" || :
+    for codec in "$card"/codec#*; do
+        [ -f "$codec" ] || continue
+        # The identity lines come first; the widget listing after "Node" can run to thousands
+        # of lines and is not read.
+        entry=$(awk -F': *' '
+            /^Codec:/ { codec = $2 }
+            /^Address:/ { address = $2 }
+            /^Vendor Id:/ { vendor = $2 }
+            /^Subsystem Id:/ { subsystem = $2 }
+            /^Revision Id:/ { revision = $2 }
+            /^Node / { exit }
+            END {
+                if (codec == "" && vendor == "") exit
+                printf "Codec: %s\n", (codec != "" ? codec : "unknown")
+                if (address != "") printf "  Address: %s\n", address
+                if (vendor != "") printf "  Vendor Id: %s\n", vendor
+                if (subsystem != "") printf "  Subsystem Id: %s\n", subsystem
+                if (revision != "") printf "  Revision Id: %s\n", revision
+            }' "$codec" 2>/dev/null)
+        [ -n "$entry" ] || continue
+        if [ "$found" = 1 ]; then echo; fi
+        found=1
+        echo "${card##*/}${cardname:+ ($cardname)} ${codec##*/}"
+        printf '%s\n' "$entry"
+    done
+done
+exit 0

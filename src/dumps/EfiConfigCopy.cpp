@@ -1,0 +1,86 @@
+#include "dumps/EfiConfigCopy.h"
+
+#include "collector/CollectorError.h"
+#include "collector/PackageLayout.h"
+#include "platform/PropertyListService.h"
+#include "privacy/Sanitizer.h"
+#include "process/Files.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace velkor {
+namespace {
+
+struct BootloaderConfig {
+    QString name;        // as the log lines name it
+    QString source;      // relative to the EFI root
+    QString destination; // file name in the destination folder
+};
+
+// Reads the source whole and writes the copy atomically, so a failed copy never leaves half a
+// configuration behind.
+void copyFile(const QString& source, const QString& destination)
+{
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly))
+        throw PlatformError(QStringLiteral("Could not copy “%1”: %2").arg(source, input.errorString()));
+    const QByteArray bytes = input.readAll();
+    if (input.error() != QFileDevice::NoError)
+        throw PlatformError(QStringLiteral("Could not copy “%1”: %2").arg(source, input.errorString()));
+    writeFileAtomically(destination, bytes);
+}
+
+} // namespace
+
+QStringList defaultEFIRoots()
+{
+    return {
+        QStringLiteral("/Volumes/EFI/EFI"),
+        QStringLiteral("/System/Volumes/Data/Volumes/EFI/EFI"),
+        QStringLiteral("/boot/efi/EFI"),
+        QStringLiteral("/efi/EFI"),
+        QStringLiteral("/boot/EFI"),
+    };
+}
+
+void copyAndSanitizeMountedEFIOnly(StepContext& ctx, const QString& to, const QStringList& candidateRoots)
+{
+    QString root;
+    for (const QString& candidate : candidateRoots) {
+        if (QFileInfo::exists(candidate)) {
+            root = candidate;
+            break;
+        }
+    }
+    if (root.isEmpty()) {
+        ctx.log.log(QStringLiteral("EFI is not mounted; skipping config copy to avoid prompts/hangs."));
+        return;
+    }
+
+    const BootloaderConfig configs[] = {
+        {QStringLiteral("CLOVER"), QStringLiteral("CLOVER/config.plist"), package::cloverConfig},
+        {QStringLiteral("OC"), QStringLiteral("OC/config.plist"), package::openCoreConfig},
+    };
+    for (const BootloaderConfig& config : configs) {
+        const QString source = root + QLatin1Char('/') + config.source;
+        if (!QFileInfo::exists(source)) {
+            ctx.log.log(config.name + QStringLiteral(" config.plist not found on mounted EFI."));
+            continue;
+        }
+        const QString destination = to + QLatin1Char('/') + config.destination;
+        try {
+            removePath(destination);
+        } catch (const std::exception&) {
+            // The atomic write below replaces a file anyway; what cannot be replaced fails there.
+        }
+        copyFile(source, destination);
+        if (!ctx.platform.propertyLists)
+            throw CollectorError::operationFailed(QStringLiteral("No property list service to convert ") + destination);
+        sanitizeTextLikeFile(*ctx.platform.propertyLists, destination);
+        ctx.log.log(config.name + QStringLiteral(" config.plist copied as ") + config.destination
+                    + QStringLiteral(" and sanitized at root."));
+    }
+}
+
+} // namespace velkor

@@ -1,0 +1,185 @@
+// The helper tools shipped in Resources/Tools, run on small copies of sysfs and /proc.
+#include "dumps/DumpsTestSupport.h"
+#include "platform/LibplistPropertyListService.h"
+#include "process/ProcessRunner.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace velkor;
+using namespace velkor::testing;
+
+namespace {
+
+// A folder standing in for the root of a machine's file system.
+struct MachineTree {
+    void put(const QString& relative, const QByteArray& content) { writeFile(dir.filePath(relative), content); }
+    void link(const QString& relative, const QString& target)
+    {
+        QDir().mkpath(QFileInfo(dir.filePath(relative)).absolutePath());
+        QFile::link(target, dir.filePath(relative));
+    }
+    QString root() const { return dir.path(); }
+
+    QTemporaryDir dir;
+};
+
+// A desktop with an Intel GPU, a NIC and a USB stick, whose identifiers must not be listed.
+void addDesktopHardware(MachineTree& m)
+{
+    const QString gpu = "sys/bus/pci/devices/0000:00:02.0/";
+    m.put(gpu + "class", "0x030000\n");
+    m.put(gpu + "vendor", "0x8086\n");
+    m.put(gpu + "device", "0x3e9b\n");
+    m.put(gpu + "subsystem_vendor", "0x1028\n");
+    m.put(gpu + "subsystem_device", "0x0869\n");
+    m.put(gpu + "revision", "0x02\n");
+    m.put(gpu + "boot_vga", "1\n");
+    m.link(gpu + "driver", "../../../bus/pci/drivers/i915");
+    m.put(gpu + "drm/card0/card0-HDMI-A-1/status", "connected\n");
+    m.put(gpu + "drm/card0/card0-HDMI-A-1/modes", "1920x1080\n1280x720\n");
+    m.put("usr/share/misc/pci.ids", "8086  Intel & <Partners>\n\t3e9b  UHD Graphics 630 (Mobile)\nC 03  Display controller\n\t00  VGA compatible controller\n");
+    m.put("sys/class/dmi/id/product_name", "Vostro \xff\x01 3670\n");
+    m.put("sys/class/dmi/id/sys_vendor", "Dell Inc.\n");
+    m.put("sys/class/dmi/id/product_serial", "PLANTEDSERIAL42\n");
+    m.put("sys/class/dmi/id/product_uuid", "4c4c4544-0042-3510-8052-b4c04f4d4d32\n");
+    m.put("sys/class/dmi/id/board_serial", "/PLANTEDBOARD7/\n");
+    m.put("sys/class/net/enp3s0/type", "1\n");
+    m.put("sys/class/net/enp3s0/address", "b4:2e:99:aa:bb:cc\n");
+    m.put("sys/class/net/enp3s0/operstate", "up\n");
+    m.put("sys/bus/usb/devices/1-2/idVendor", "0781\n");
+    m.put("sys/bus/usb/devices/1-2/idProduct", "5581\n");
+    m.put("sys/bus/usb/devices/1-2/product", "Ultra <USB> 3.0\n");
+    m.put("sys/bus/usb/devices/1-2/serial", "4C530001PLANTEDUSB\n");
+    m.put("proc/cpuinfo", "processor\t: 0\nmodel name\t: Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz\nphysical id\t: 0\ncore id\t\t: 0\n\n"
+                          "processor\t: 1\nmodel name\t: Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz\nphysical id\t: 0\ncore id\t\t: 1\n");
+    m.put("proc/meminfo", "MemTotal:       16303412 kB\nSwapTotal:       2097148 kB\n");
+}
+
+QString run(const QString& tool, const QStringList& arguments)
+{
+    return runProcess(tool, arguments, std::nullopt, 30);
+}
+
+} // namespace
+
+TEST(SystemProfilerTool, ListsTheHardwareAsAValidPropertyListWithoutIdentifiers)
+{
+    MachineTree m;
+    addDesktopHardware(m);
+    QTemporaryDir out;
+    const QString listing = out.filePath("SysDump-Zantro.spx");
+    const QString xml = run(builtTool("system-profiler"), {"--root", m.root(), "-xml", "SPHardwareDataType", "SPDisplaysDataType",
+                                                          "SPNetworkDataType", "SPUSBDataType", "SPUnknownDataType"});
+    writeFile(listing, xml.toUtf8());
+
+    LibplistPropertyListService plists;
+    EXPECT_EQ(plists.validationError(listing), std::nullopt) << xml.toStdString();
+    EXPECT_TRUE(xml.contains("<string>UHD Graphics 630 (Mobile)</string>"));
+    EXPECT_TRUE(xml.contains("<string>Intel &amp; &lt;Partners&gt;</string>"));
+    EXPECT_TRUE(xml.contains("<string>Ultra &lt;USB&gt; 3.0</string>"));
+    EXPECT_TRUE(xml.contains("<string>Vostro  3670</string>")) << "bad bytes and control characters are dropped";
+    EXPECT_TRUE(xml.contains("<string>connected, 1920x1080</string>"));
+    for (const QString& identifier : QStringList{"PLANTEDSERIAL42", "4c4c4544", "PLANTEDBOARD7", "b4:2e:99", "PLANTEDUSB"})
+        EXPECT_FALSE(xml.contains(identifier, Qt::CaseInsensitive)) << identifier.toStdString();
+
+    const QString text = run(builtTool("system-profiler"), {"--root", m.root(), "SPHardwareDataType"});
+    EXPECT_TRUE(text.startsWith("Hardware:\n\n    Hardware Overview:\n\n      Model Name: Vostro  3670\n      Manufacturer: Dell Inc.\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("      Processor Name: Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz\n"));
+    EXPECT_TRUE(text.contains("      Total Number of Cores: 2\n"));
+    EXPECT_TRUE(text.contains("      Memory: 16 GB\n"));
+}
+
+TEST(ListCodecTool, ListsEachHDACodecsIdentityAndNothingWithoutCodecs)
+{
+    EXPECT_EQ(run("/bin/bash", {builtTool("ListCodec.command"), testData("dumps/asound")}),
+              "card0 (PCH) codec#0\nCodec: Realtek ALC892\n  Address: 0\n  Vendor Id: 0x10ec0892\n  Subsystem Id: 0x1458a002\n"
+              "  Revision Id: 0x100302\n\ncard0 (PCH) codec#2\nCodec: Intel Kabylake HDMI\n  Address: 2\n"
+              "  Vendor Id: 0x8086280b\n  Subsystem Id: 0x80860101\n  Revision Id: 0x100000\n");
+    QTemporaryDir empty;
+    EXPECT_EQ(run("/bin/bash", {builtTool("ListCodec.command"), empty.path()}), "");
+    EXPECT_EQ(run("/bin/bash", {builtTool("ListCodec.command"), empty.filePath("missing")}), "");
+}
+
+TEST(CPUFriendDumpTool, WritesThePowerManagementFilesIntoTheFolder)
+{
+    MachineTree m;
+    const QString cpu = "sys/devices/system/cpu/";
+    for (const QString& policy : QStringList{"policy0", "policy1"}) {
+        const QString p = cpu + "cpufreq/" + policy + "/";
+        m.put(p + "scaling_driver", "intel_pstate\n");
+        m.put(p + "scaling_governor", "powersave\n");
+        m.put(p + "scaling_available_governors", "performance powersave\n");
+        m.put(p + "energy_performance_preference", "balance_performance\n");
+        m.put(p + "energy_performance_available_preferences", "default performance balance_performance balance_power power\n");
+        m.put(p + "cpuinfo_min_freq", "800000\n");
+        m.put(p + "cpuinfo_max_freq", "4600000\n");
+        m.put(p + "base_frequency", "3200000\n");
+    }
+    m.put(cpu + "intel_pstate/status", "active\n");
+    m.put(cpu + "intel_pstate/no_turbo", "0\n");
+    m.put("proc/cpuinfo", "processor\t: 0\nmodel name\t: Intel(R) Core(TM) i7-8700\nSerial\t\t: 00000000PLANTED1\n\nprocessor\t: 1\n");
+    QTemporaryDir out;
+    const QString folder = out.filePath("CPU Friend's dump");
+
+    const QString progress = run("/bin/bash", {builtTool("CPUFriend-Dump.command"), folder, m.root()});
+
+    EXPECT_TRUE(progress.endsWith("CPUFriend-Dump: done\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name),
+              QStringList({"cpufreq-policies.txt", "cpuidle.txt", "intel_pstate.txt", "processor.txt", "summary.txt",
+                           "thermal-power.txt"}));
+    const QString summary = readText(folder + "/summary.txt");
+    for (const QString& line : QStringList{"Frequency policies: 2", "Scaling driver: intel_pstate", "Governors in use: powersave",
+                                "Energy-performance preference: balance_performance", "Hardware frequency range: 800000 - 4600000 kHz (base 3200000 kHz)",
+                                "Turbo: enabled (intel_pstate no_turbo=0)", "intel_pstate status: active"})
+        EXPECT_TRUE(summary.contains(line + QString("\n"))) << line.toStdString() << "\n" << summary.toStdString();
+    EXPECT_TRUE(readText(folder + "/cpufreq-policies.txt").contains("== policy1\n"));
+    EXPECT_FALSE(readText(folder + "/processor.txt").contains("PLANTED1"));
+    EXPECT_TRUE(readText(folder + "/processor.txt").contains("model name\t: Intel(R) Core(TM) i7-8700\n"));
+}
+
+TEST(CPUFriendDumpTool, FailsClearlyWithoutAWritableFolder)
+{
+    EXPECT_THROW(run("/bin/bash", {builtTool("CPUFriend-Dump.command")}), std::exception);
+    QTemporaryDir out;
+    writeFile(out.filePath("a file"), "x");
+    EXPECT_THROW(run("/bin/bash", {builtTool("CPUFriend-Dump.command"), out.filePath("a file/sub")}), std::exception);
+}
+
+TEST(VDADecoderCheckerTool, NamesTheGPUByItsPCIIdentityAndEndsQuickly)
+{
+    MachineTree m;
+    addDesktopHardware(m);
+    EXPECT_EQ(run(builtTool("VDADecoderChecker"), {m.root()}),
+              "VA-API and VDPAU tools are not installed (vainfo, vdpauinfo); the GPU's identity follows.\n\n"
+              "GPU 0000:00:02.0: Intel, PCI ID 8086:3e9b (class 030000, revision 02)\n  Subsystem: 1028:0869\n"
+              "  Driver: i915\n  Boot display: yes\n");
+
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(run(builtTool("VDADecoderChecker"), {}).trimmed().isEmpty());
+    EXPECT_LT(clock.elapsed(), 15000);
+}
+
+TEST(PowerSettingsTool, ReportsCapabilitiesScheduleAndMissingSources)
+{
+    MachineTree m;
+    m.put("sys/power/state", "freeze mem disk\n");
+    m.put("sys/power/mem_sleep", "s2idle [deep]\n");
+    m.put("sys/class/rtc/rtc0/wakealarm", "1796000000\n");
+    const QString tool = builtTool("power-settings");
+
+    EXPECT_EQ(run(tool, {"--root", m.root(), "-g", "cap"}),
+              "Capabilities for this machine:\n sleep states: freeze mem disk\n suspend modes: s2idle [deep]\n");
+    EXPECT_EQ(run(tool, {"--root", m.root(), "-g", "sched"}), "Scheduled wake (rtc0): 2026-11-30 00:53:20 +0000\n");
+    EXPECT_TRUE(run(tool, {"--root", m.root(), "-g"}).startsWith("System-wide power settings:\n state                  freeze mem disk\n"));
+    // Nothing scheduled prints nothing; no source of assertions at all is a failure.
+    MachineTree bare;
+    bare.put("sys/power/state", "\n");
+    EXPECT_EQ(run(tool, {"--root", bare.root(), "-g", "sched"}), "");
+    EXPECT_THROW(run(tool, {"--root", bare.root(), "-g", "assertions"}), std::exception);
+    EXPECT_THROW(run(tool, {"--root", bare.root() + "/missing", "-g", "cap"}), std::exception);
+}

@@ -1,0 +1,95 @@
+#include "dumps/CPUFriendDump.h"
+#include "dumps/DumpsTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+using namespace velkor;
+using namespace velkor::testing;
+
+namespace {
+
+const QString kFailureIntro = "CPUFriend-Dump failed or timed out. Main Velkor collection continued safely.\n\n";
+const QString kFailureWarning = "WARNING: CPUFriend-Dump failed or timed out; partial folder kept in ZIP.";
+
+QStringList folderEntries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+TEST(CPUFriendDump, WithoutTheScriptOnlyTheSkipNoteIsLeft)
+{
+    DumpsFixture f;
+    collectCPUFriendDump(f.ctx, f.work());
+    const QString folder = f.work() + "/CPUFriend-Dump";
+    EXPECT_EQ(folderEntries(folder), QStringList{"CPUFriend-Dump-skipped.txt"});
+    EXPECT_EQ(readText(folder + "/CPUFriend-Dump-skipped.txt"),
+              "CPUFriend-Dump.command was not found in bundled Resources/Tools. CPUFriend diagnostics were skipped, but the "
+              "main SendToZantro.zip generation can continue.\n");
+    EXPECT_EQ(f.log.lines, QStringList{"WARNING: CPUFriend-Dump.command not found; CPUFriend diagnostics skipped."});
+}
+
+TEST(CPUFriendDump, TheScriptWritesIntoAFreshFolderAndItsOutputIsMasked)
+{
+    DumpsFixture f;
+    const QString folder = f.work() + "/CPUFriend-Dump";
+    writeFile(folder + "/old-result.txt", "from an earlier run");
+    writeFile(folder + "/old/nested.txt", "from an earlier run");
+    // Found under its short name too; its execute bit is given back.
+    const QString script = f.env.addTool("CPUFriend-Dump",
+                                         "echo \"platform_UUID 0F3D2A41-7B7E-4C55-9E2B-3A5F6B7C8D9E en0 00:1b:63:84:45:e6\"\n"
+                                         "echo 'IOPlatformUUID: 0F3D2A41-7B7E-4C55-9E2B-3A5F6B7C8D9E' > \"$1/ioreg-cpu.txt\"\n"
+                                         "echo 'keep' > \"$1/frequencies.bin\"");
+    QFile::setPermissions(script, QFileDevice::ReadOwner);
+
+    collectCPUFriendDump(f.ctx, f.work());
+
+    EXPECT_TRUE(f.log.lines.isEmpty());
+    EXPECT_EQ(folderEntries(folder), QStringList({"CPUFriend-Dump-run.log", "frequencies.bin", "ioreg-cpu.txt"}));
+    EXPECT_EQ(readText(folder + "/CPUFriend-Dump-run.log"), "platform_UUID XX-MASKED-XX\n");
+    EXPECT_EQ(readText(folder + "/ioreg-cpu.txt"), "IOPlatformUUID: XX-MASKED-XX\n");
+    EXPECT_TRUE(QFileInfo(script).isExecutable());
+}
+
+TEST(CPUFriendDump, AScriptThatFailsLeavesTheReasonAndAWarning)
+{
+    DumpsFixture f;
+    const QString script = f.env.addTool("CPUFriend-Dump.command",
+                                         "echo \"partial\" > \"$1/summary.txt\"\necho 'en0 00:1B:63:84:45:E6'\nexit 1");
+    const QString folder = f.work() + "/CPUFriend-Dump";
+
+    collectCPUFriendDump(f.ctx, f.work());
+
+    EXPECT_EQ(readText(folder + "/CPUFriend-Dump-run.log"),
+              kFailureIntro + "Command failed: /bin/bash " + script + " " + folder + "\nen0 XX:XX:XX:XX:XX:XX\n\n");
+    EXPECT_EQ(readText(folder + "/summary.txt"), "partial\n");
+    EXPECT_EQ(f.log.lines, QStringList{kFailureWarning});
+}
+
+TEST(CPUFriendDump, AScriptThatRunsPastItsTimeOutIsStoppedAndItsPartialFolderKept)
+{
+    DumpsFixture f;
+    f.env.addTool("CPUFriend-Dump.command", "echo 'Serial Number: W80123456' > \"$1/partial.txt\"\necho started\nexec sleep 30");
+    const QString folder = f.work() + "/CPUFriend-Dump";
+    QElapsedTimer clock;
+    clock.start();
+
+    collectCPUFriendDumpWithTimeout(f.ctx, f.work(), 1);
+
+    EXPECT_LT(clock.elapsed(), 10000);
+    const QString runLog = readText(folder + "/CPUFriend-Dump-run.log");
+    EXPECT_TRUE(runLog.startsWith(kFailureIntro + "Timeout after 1s: /bin/bash ")) << runLog.toStdString();
+    EXPECT_TRUE(runLog.endsWith("\nstarted\n\n"));
+    EXPECT_EQ(readText(folder + "/partial.txt"), "Serial Number: XX-MASKED-XX\n");
+    EXPECT_EQ(f.log.lines, QStringList{kFailureWarning});
+}
+
+TEST(CPUFriendDump, AFolderThatCannotBeMadeThrows)
+{
+    DumpsFixture f;
+    writeFile(f.env.path("file-not-folder"), "x");
+    EXPECT_THROW(collectCPUFriendDump(f.ctx, f.env.path("file-not-folder")), PlatformError);
+}
