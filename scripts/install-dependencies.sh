@@ -9,7 +9,7 @@ packages="build-essential cmake pkg-config ccache git
   qml6-module-qttest qml6-module-qtquick-dialogs
   libicu-dev libplist-dev libplist-utils libzip-dev
   libgtest-dev libgmock-dev pci.ids usb.ids
-  xvfb xauth unzip"
+  pkexec xvfb xauth unzip"
 
 missing=""
 for package in $packages; do

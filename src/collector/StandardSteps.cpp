@@ -1,9 +1,13 @@
 #include "collector/StepContext.h"
 
+#include "acpi/PrivilegedExtraction.h"
 #include "audit/PrivacyAudit.h"
 #include "dumps/CPUFriendDump.h"
 #include "dumps/DumpSteps.h"
 #include "dumps/SystemReports.h"
+#include "ioreg/RegistryTextDump.h"
+#include "kext/PortwrightKext.h"
+#include "privacy/Sanitizer.h"
 #include "kext/USBControllerReports.h"
 
 #include <memory>
@@ -13,11 +17,15 @@ namespace velkor {
 CollectionSteps standardCollectionSteps()
 {
     CollectionSteps steps;
+    steps.extractACPIWithValidation = extractACPIWithValidation;
     steps.collectSweepkitStyleDumps = [](StepContext& context, const QString& work, const QString& logsDir) {
         collectSweepkitStyleDumps(context, work, logsDir, DumpReportWriters{writePCIUSBControllersReport, writeUSBPowerReport});
     };
     steps.collectCPUFriendDump = collectCPUFriendDump;
+    steps.writeFallbackIORegText = writeFallbackIORegTextStep;
+    steps.generatePortwrightKext = generatePortwrightKext;
     steps.writeSystemInfo = writeSystemInfo;
+    steps.sanitizeDirectory = sanitizeWorkFolder;
 
     // The audit and the run-log writer share what the audit found.
     auto auditState = std::make_shared<PrivacyAuditState>();

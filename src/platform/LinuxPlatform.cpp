@@ -1,8 +1,10 @@
 #include "platform/Platform.h"
 
 #include "dumps/LinuxDumpCommands.h"
+#include "kext/LinuxUsbReportCommands.h"
 #include "platform/LibplistPropertyListService.h"
 #include "platform/LibzipArchiveWriter.h"
+#include "platform/LinuxAdministratorRunner.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/MachineIdentifiers.h"
 
@@ -19,6 +21,7 @@ Platform makeLinuxPlatform(const QString& executableDirectory)
     platform.archive = std::make_shared<LibzipArchiveWriter>();
     platform.propertyLists = std::make_shared<LibplistPropertyListService>();
     platform.identifiers = std::make_shared<LinuxMachineIdentifierSource>();
+    platform.administrator = std::make_shared<LinuxAdministratorRunner>();
     return platform;
 }
 
@@ -29,6 +32,7 @@ CommandTable linuxCommandTable(const AppBundle& bundle)
     table.deviceTreeListing = {bundle.toolsPath() + QStringLiteral("/ioreg"),
                                {QStringLiteral("-p"), QStringLiteral("IODeviceTree"), QStringLiteral("-l"), QStringLiteral("-w0")}};
     addLinuxDumpCommands(table, bundle);
+    addLinuxUsbReportCommands(table, bundle);
     return table;
 }
 

@@ -123,7 +123,10 @@ void appendText(const QString& text, const QString& path)
     const QByteArray encoded = QFile::encodeName(path);
     const int fd = ::open(encoded.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-        // A missing file is created whole, as any other write.
+        // A missing file is created whole, as any other write. Any other reason (no permission,
+        // a folder or a link in its place) is an error: replacing the file would lose what it holds.
+        if (errno != ENOENT)
+            throw PlatformError(QStringLiteral("Could not append to “%1”: %2").arg(path, systemReason(errno)));
         writeTextFile(path, text);
         return;
     }

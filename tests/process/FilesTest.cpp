@@ -22,9 +22,17 @@ TEST(Files, AppendCreatesThenAppendsWithoutSeparator)
     EXPECT_EQ(readText(path), QString::fromUtf8("first·second"));
 }
 
-TEST(Files, AppendToAnUnwritableFolderThrows)
+TEST(Files, AppendThatCannotOpenTheFileThrowsAndKeepsWhatItHolds)
 {
     EXPECT_THROW(appendText("x", "/proc/velkor-no-such/file.txt"), PlatformError);
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("a-folder"));
+    EXPECT_THROW(appendText("x", dir.filePath("a-folder")), PlatformError);
+    EXPECT_TRUE(QFileInfo(dir.filePath("a-folder")).isDir());
+    writeFile(dir.filePath("target.txt"), "kept");
+    QFile::link(dir.filePath("target.txt"), dir.filePath("link.txt"));
+    EXPECT_THROW(appendText("x", dir.filePath("link.txt")), PlatformError);
+    EXPECT_EQ(readText(dir.filePath("target.txt")), "kept");
 }
 
 TEST(Files, RecreateReplacesAFileWithAnEmptyFolder)

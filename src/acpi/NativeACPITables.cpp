@@ -1,0 +1,197 @@
+#include "acpi/NativeACPITables.h"
+
+#include "ioreg/RegistryTextDump.h"
+#include "platform/Registry.h"
+#include "process/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QVariantMap>
+#include <QtEndian>
+
+#include <memory>
+#include <vector>
+
+namespace velkor {
+namespace {
+
+constexpr qsizetype kHeaderSize = 36;
+constexpr int kWalkBudget = 20000;
+// The budget bounds the depth and the children of one entry, but a plane whose entries are
+// reached along several paths (or a cycle) could still be walked without end; no real
+// registry comes near this many entries in a plane.
+constexpr int kMostVisitsPerPlane = 100000;
+
+bool isSignatureCharacter(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '!';
+}
+
+QString signatureOf(const QByteArray& blob)
+{
+    const QByteArray head = blob.left(4);
+    for (const char byte : head) {
+        if (static_cast<unsigned char>(byte) > 0x7F)
+            return {};
+    }
+    return QString::fromLatin1(head);
+}
+
+void considerBlob(const QByteArray& blob, const QString& name, const QSet<QString>& wanted, ACPITableCollection& collected)
+{
+    if (blob.size() < kHeaderSize)
+        return;
+    const QString signature = signatureOf(blob);
+    if (!wanted.contains(signature) && !wanted.contains(name.toUpper()))
+        return;
+    if (!acpiTableHeaderLooksValid(blob, signature))
+        return;
+    collected[signature].append(blob); // filed under its own signature, whatever the property's name
+}
+
+void collectFromProperties(const RegistryEntry& entry, const QSet<QString>& wanted, ACPITableCollection& collected)
+{
+    const QVariantMap properties = registryPropertiesForTextDump(entry);
+    for (auto it = properties.constBegin(); it != properties.constEnd(); ++it) {
+        const QVariant& value = it.value();
+        if (value.typeId() == QMetaType::QByteArray) {
+            considerBlob(value.toByteArray(), it.key(), wanted, collected);
+        } else if (value.typeId() == QMetaType::QVariantMap) {
+            const QVariantMap inner = value.toMap();
+            for (auto innerIt = inner.constBegin(); innerIt != inner.constEnd(); ++innerIt) {
+                if (innerIt.value().typeId() == QMetaType::QByteArray)
+                    considerBlob(innerIt.value().toByteArray(), innerIt.key(), wanted, collected);
+            }
+        }
+    }
+}
+
+QString fileNameFor(const QString& signature, int counter)
+{
+    if (signature == QLatin1String("SSDT"))
+        return QString::asprintf("SSDT-%02d.aml", counter);
+    if (counter == 1)
+        return signature + QStringLiteral(".aml");
+    return signature + QString::asprintf("-%02d.aml", counter);
+}
+
+} // namespace
+
+const QSet<QString>& wantedACPISignatures()
+{
+    static const QSet<QString> signatures{
+        QStringLiteral("APIC"), QStringLiteral("DSDT"), QStringLiteral("SSDT"), QStringLiteral("FACP"),
+        QStringLiteral("FACS"), QStringLiteral("HPET"), QStringLiteral("MCFG"), QStringLiteral("DMAR"),
+        QStringLiteral("DBG2"), QStringLiteral("ECDT"), QStringLiteral("BGRT"), QStringLiteral("SBST"),
+        QStringLiteral("SLIC"), QStringLiteral("SRAT"), QStringLiteral("SLIT"), QStringLiteral("WSMT"),
+        QStringLiteral("TPM2"), QStringLiteral("UEFI"), QStringLiteral("LPIT"), QStringLiteral("FPDT"),
+        QStringLiteral("MSDM"), QStringLiteral("WAET"), QStringLiteral("HEST"), QStringLiteral("BERT"),
+        QStringLiteral("ERST"), QStringLiteral("ASF!"), QStringLiteral("RSDT"), QStringLiteral("XSDT"),
+    };
+    return signatures;
+}
+
+bool acpiTableHeaderLooksValid(const QByteArray& blob, const QString& signature)
+{
+    if (signature.size() != 4 || !std::all_of(signature.cbegin(), signature.cend(), isSignatureCharacter))
+        return false;
+    if (blob.size() < 8)
+        return false;
+    const quint32 length = qFromLittleEndian<quint32>(blob.constData() + 4);
+    return length >= kHeaderSize && length <= quint64(blob.size());
+}
+
+void collectACPITables(const RegistryEntry& from, const QString& plane, const QSet<QString>& wanted,
+                       ACPITableCollection& collected, int remaining)
+{
+    collectFromProperties(from, wanted, collected);
+
+    // Depth first with a stack of our own. A frame holds a visited entry, its child iterator
+    // and its local budget, which drops by one for each child visited.
+    struct Frame {
+        std::unique_ptr<RegistryEntry> entry; // null for the entry we were given
+        std::unique_ptr<RegistryIterator> children;
+        int budget;
+    };
+    std::vector<Frame> stack;
+    if (auto children = from.childIterator(plane))
+        stack.push_back({nullptr, std::move(children), remaining});
+
+    int visits = 1;
+    while (!stack.empty()) {
+        std::unique_ptr<RegistryEntry> child = stack.back().children->next();
+        if (!child || stack.back().budget < 2 || visits >= kMostVisitsPerPlane) {
+            child.reset(); // a child taken but not visited is released before its parent's iterator
+            stack.pop_back();
+            continue;
+        }
+        const int childBudget = --stack.back().budget;
+        ++visits;
+        collectFromProperties(*child, wanted, collected);
+        if (auto grandchildren = child->childIterator(plane))
+            stack.push_back({std::move(child), std::move(grandchildren), childBudget});
+    }
+}
+
+namespace {
+
+// The bytes of the ".aml" files directly in the folder; links are not followed.
+QSet<QByteArray> tablesInFolder(const QString& acpiDir)
+{
+    QSet<QByteArray> tables;
+    const QFileInfoList entries = QDir(acpiDir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isSymLink() || entry.suffix().toLower() != QStringLiteral("aml"))
+            continue;
+        QFile file(entry.filePath());
+        if (file.open(QIODevice::ReadOnly))
+            tables.insert(file.readAll());
+    }
+    return tables;
+}
+
+} // namespace
+
+int extractNativeACPITablesIfNeeded(const Registry* registry, const QString& acpiDir)
+{
+    if (!registry)
+        return 0;
+    ACPITableCollection collected;
+    for (const QString& plane : {kIODeviceTreePlane, kIOServicePlane}) {
+        try {
+            if (std::unique_ptr<RegistryEntry> root = registry->rootEntry())
+                collectACPITables(*root, plane, wantedACPISignatures(), collected, kWalkBudget);
+        } catch (...) {
+            // A registry that fails part-way leaves what was collected so far.
+        }
+    }
+
+    // A table patchmatic already wrote under its own naming is not written a second time.
+    const QSet<QByteArray> alreadyThere = tablesInFolder(acpiDir);
+
+    int written = 0;
+    for (const auto& [signature, blobs] : collected) {
+        // The same table is often found in both planes; equal bytes are one table.
+        QSet<QByteArray> seen;
+        int counter = 0;
+        for (const QByteArray& blob : blobs) {
+            if (seen.contains(blob))
+                continue;
+            seen.insert(blob);
+            ++counter;
+            const QString path = acpiDir + QLatin1Char('/') + fileNameFor(signature, counter);
+            if (pathExists(path) || alreadyThere.contains(blob))
+                continue; // what patchmatic wrote stays, and so does a link someone left there
+            try {
+                writeFileAtomically(path, blob);
+                ++written;
+            } catch (const std::exception&) {
+            }
+        }
+    }
+    return written;
+}
+
+} // namespace velkor

@@ -1,0 +1,345 @@
+#include "kext/PortwrightKext.h"
+
+#include "collector/CollectorError.h"
+#include "collector/PackageLayout.h"
+#include "collector/StepContext.h"
+#include "kext/ControllerNaming.h"
+#include "usb/UsbTextFormat.h"
+#include "platform/PropertyListService.h"
+#include "privacy/TextMasking.h"
+#include "process/Files.h"
+#include "usb/NativeUSBTreeScanner.h"
+#include "usb/USBScanRules.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace velkor {
+namespace {
+
+const QString kMacFallbackModel = QStringLiteral("Mac");
+// Root children looked at for the platform node; the platform node is among the first.
+constexpr int kMaxPlatformCandidates = 10000;
+
+QVariant integer(qint64 value)
+{
+    return QVariant::fromValue(value);
+}
+
+// The ports a controller's personality and report block describe: the scanned ports, else
+// the built-in template for its controller, sorted by port number (stable).
+struct ChosenPorts {
+    QList<USBPortMap> ports;
+    bool fromTemplate = false;
+};
+
+ChosenPorts choosePorts(const USBControllerMap& controller)
+{
+    ChosenPorts chosen;
+    if (!controller.ports.isEmpty()) {
+        chosen.ports = controller.ports;
+    } else {
+        chosen.ports = legacyUSBPortTemplatePorts(controller);
+        chosen.fromTemplate = !chosen.ports.isEmpty();
+    }
+    std::stable_sort(chosen.ports.begin(), chosen.ports.end(),
+                     [](const USBPortMap& left, const USBPortMap& right) { return portNumber(left) < portNumber(right); });
+    return chosen;
+}
+
+QVariantMap supportPersonality(const USBControllerMap& controller, const QString& className)
+{
+    QVariantMap personality;
+    personality[QStringLiteral("CFBundleIdentifier")] = QStringLiteral("com.apple.driver.usb.AppleUSBXHCIPCI");
+    personality[QStringLiteral("IOClass")] = className;
+    personality[QStringLiteral("IOPCIPrimaryMatch")] = pciPrimaryMatch(controller.vendorID, controller.deviceID);
+    personality[QStringLiteral("IOPCIPauseCompatible")] = true;
+    personality[QStringLiteral("IOPCITunnelCompatible")] = true;
+    personality[QStringLiteral("IOProbeScore")] = integer(900);
+    personality[QStringLiteral("IOProviderClass")] = QStringLiteral("IOPCIDevice");
+    personality[QStringLiteral("model")] = controller.usbDeviceName.isEmpty()
+        ? usbtext::hex(controller.vendorID, 4, true) + QLatin1Char(':') + usbtext::hex(controller.deviceID, 4, true)
+        : controller.usbDeviceName;
+    return personality;
+}
+
+QVariantMap portEntry(const USBPortMap& port)
+{
+    QVariantMap entry;
+    entry[QStringLiteral("UsbConnector")] = integer(port.connector);
+    entry[QStringLiteral("name")] = port.name;
+    entry[QStringLiteral("port")] = port.portData;
+    entry[QStringLiteral("usb-port-number")] = port.portData;
+    entry[QStringLiteral("usb-port-type")] = integer(port.connector);
+    return entry;
+}
+
+QVariantMap portPersonality(const USBControllerMap& controller, const ChosenPorts& chosen, const QString& machineModel)
+{
+    QVariantMap ports;
+    quint32 largest = 0;
+    for (const USBPortMap& port : chosen.ports) {
+        const quint32 number = portNumber(port);
+        if (port.portData.isEmpty() || number == 0)
+            continue;
+        largest = std::max(largest, number);
+        ports[port.name] = portEntry(port);
+    }
+
+    const quint32 fallbackCount = largest != 0 ? largest : quint32(chosen.ports.size());
+    quint32 count = fallbackCount;
+    if (chosen.fromTemplate) {
+        const auto key = legacyUSBPortTemplateKey(controller);
+        const auto layout = key ? legacyUSBPortTemplate(*key) : std::nullopt;
+        if (layout)
+            count = layout->count;
+    }
+
+    QVariantMap merge;
+    merge[QStringLiteral("kUSBMuxEnabled")] = true;
+    merge[QStringLiteral("kUSBSleepPortCurrentLimit")] = integer(2100);
+    merge[QStringLiteral("kUSBSleepPowerSupply")] = integer(5100);
+    merge[QStringLiteral("kUSBWakePortCurrentLimit")] = integer(2100);
+    merge[QStringLiteral("kUSBWakePowerSupply")] = integer(5100);
+    merge[QStringLiteral("port-count")] = portNumberBytes(count);
+    merge[QStringLiteral("ports")] = ports;
+
+    QVariantMap personality;
+    personality[QStringLiteral("CFBundleIdentifier")] = QStringLiteral("com.apple.driver.AppleUSBHostMergeProperties");
+    personality[QStringLiteral("IOClass")] = QStringLiteral("AppleUSBHostMergeProperties");
+    personality[QStringLiteral("IONameMatch")] = controller.name;
+    personality[QStringLiteral("IOPCIPrimaryMatch")] = pciPrimaryMatch(controller.vendorID, controller.deviceID);
+    personality[QStringLiteral("IOProbeScore")] = integer(5000);
+    personality[QStringLiteral("IOPCIPauseCompatible")] = true;
+    personality[QStringLiteral("IOPCITunnelCompatible")] = true;
+    personality[QStringLiteral("IOProviderClass")] = QStringLiteral("AppleUSBXHCIPCI");
+    personality[QStringLiteral("model")] = machineModel;
+    personality[QStringLiteral("IOProviderMergeProperties")] = merge;
+    return personality;
+}
+
+bool hasUsableIdentity(const USBControllerMap& controller)
+{
+    return controller.vendorID >= 1 && controller.deviceID >= 1;
+}
+
+} // namespace
+
+QString pciPrimaryMatch(qint64 vendorID, qint64 deviceID)
+{
+    return QStringLiteral("0x") + usbtext::hex(deviceID, 4, false) + usbtext::hex(vendorID, 4, false);
+}
+
+QString controllerVendorName(qint64 vendorID)
+{
+    switch (vendorID) {
+    case 0x1002:
+    case 0x1022:
+        return QStringLiteral("AMD");
+    case 0x1106:
+        return QStringLiteral("VIA");
+    case 0x1B73:
+        return QStringLiteral("FrescoLogic");
+    case 0x8086:
+        return QStringLiteral("Intel");
+    case 0x1912:
+        return QStringLiteral("Renesas");
+    case 0x1B21:
+        return QStringLiteral("ASMedia");
+    default:
+        return QStringLiteral("Vendor") + usbtext::hex(vendorID, 4, true);
+    }
+}
+
+QVariantMap portwrightInfoDictionary(const USBScanResult& scan, const QString& machineModel)
+{
+    QVariantMap personalities;
+
+    // One support personality per PCI identity; two controllers of one model share it.
+    QSet<QString> seenMatches;
+    for (const USBControllerMap& controller : scan.controllers) {
+        if (!hasUsableIdentity(controller))
+            continue;
+        const QString match = pciPrimaryMatch(controller.vendorID, controller.deviceID);
+        if (seenMatches.contains(match.toLower()))
+            continue;
+        seenMatches.insert(match.toLower());
+        const QString className = usbXHCIClassName(controller);
+        const QString name = className + QLatin1Char(' ') + sanitizePersonalityName(controllerVendorName(controller.vendorID))
+            + QLatin1Char('_') + usbtext::hex(controller.vendorID, 4, true) + QLatin1Char('_')
+            + usbtext::hex(controller.deviceID, 4, true);
+        personalities[name] = supportPersonality(controller, className);
+    }
+
+    // One port personality per controller with ports; a later controller of the same name
+    // replaces an earlier one.
+    for (const USBControllerMap& controller : scan.controllers) {
+        if (!hasUsableIdentity(controller))
+            continue;
+        const ChosenPorts chosen = choosePorts(controller);
+        if (chosen.ports.isEmpty())
+            continue;
+        const QString controllerPart = controller.name.isEmpty()
+            ? QStringLiteral("USB_") + usbtext::hex(controller.vendorID, 4, false) + QLatin1Char('_')
+                + usbtext::hex(controller.deviceID, 4, false)
+            : controller.name;
+        personalities[machineModel + QLatin1Char('-') + controllerPart] = portPersonality(controller, chosen, machineModel);
+    }
+
+    QVariantMap info;
+    info[QStringLiteral("CFBundleDevelopmentRegion")] = QStringLiteral("English");
+    info[QStringLiteral("CFBundleGetInfoString")] =
+        QStringLiteral("1.0 Portwright USB port map, generated by Velkor from this machine's USB controllers");
+    info[QStringLiteral("CFBundleIdentifier")] = QStringLiteral("com.quorvex.Portwright");
+    info[QStringLiteral("CFBundleInfoDictionaryVersion")] = QStringLiteral("6.0");
+    info[QStringLiteral("CFBundleName")] = QStringLiteral("Portwright");
+    info[QStringLiteral("CFBundlePackageType")] = QStringLiteral("KEXT");
+    info[QStringLiteral("CFBundleShortVersionString")] = QStringLiteral("1.0");
+    info[QStringLiteral("CFBundleSignature")] = QStringLiteral("????");
+    info[QStringLiteral("CFBundleVersion")] = QStringLiteral("1.0");
+    info[QStringLiteral("IOKitPersonalities")] = personalities;
+    info[QStringLiteral("OSBundleRequired")] = QStringLiteral("Root");
+    return info;
+}
+
+QString portwrightNotGeneratedReport()
+{
+    return QStringList{
+        QStringLiteral("Portwright.kext was not generated."),
+        QStringLiteral("Reason: no USB XHCI controllers or ports were found through the native IOKit scanner."),
+        QStringLiteral("The app does not call the host /usr/sbin/ioreg command. USB generation uses live IOKit data and "
+                       "does not use a saved .ioreg file."),
+        QStringLiteral("The ZIP was completed without USB configuration data."),
+    }
+        .join(QLatin1Char('\n'));
+}
+
+QString portwrightReport(const USBScanResult& scan)
+{
+    QStringList lines{
+        QStringLiteral("Portwright.kext generated automatically."),
+        QStringLiteral("Format: native dynamic AppleUSBHostMergeProperties / IOProviderMergeProperties."),
+        QStringLiteral("Includes only dynamic AppleUSBXHCIPCI support personalities for USB controller PCI IDs detected on "
+                       "this machine."),
+        QStringLiteral("Primary source: native IOKit IORegistry scan, the same live registry layer used by macOS tools. No "
+                       "saved .ioreg is used."),
+        QStringLiteral("No static controller database is injected; every support match is generated from this machine's "
+                       "detected USB controller PCI IDs."),
+        QStringLiteral("USB controller personalities also include IOPCIPauseCompatible and IOPCITunnelCompatible for better "
+                       "wake/tunnel stability on modern Intel/TB controllers."),
+        QStringLiteral("Controller discovery is USB-controller PCI class + AppleUSBXHCI* based; IONameMatch is the "
+                       "discovered name, not a hardcoded TXHC/XHCI assumption."),
+        QStringLiteral("The 15-port macOS limit is not enforced by this generator."),
+        QStringLiteral("Each USB controller personality injects kUSBMuxEnabled = YES inside IOProviderMergeProperties."),
+        QStringLiteral("Each port contains: UsbConnector, name, port, usb-port-number, usb-port-type."),
+        QString(),
+    };
+    for (const USBControllerMap& controller : scan.controllers) {
+        lines.append(QStringLiteral("Controller: ") + controller.name + QLatin1Char('@') + controller.location);
+        lines.append(QStringLiteral("  PCI ID: ") + usbtext::hex(controller.vendorID, 4, false) + QLatin1Char(':')
+                     + usbtext::hex(controller.deviceID, 4, false));
+        lines.append(QStringLiteral("  Provider Class: ") + controller.providerClass);
+        lines.append(QStringLiteral("  Match: IONameMatch=") + controller.name + QStringLiteral(" IOPCIPrimaryMatch=")
+                     + pciPrimaryMatch(controller.vendorID, controller.deviceID));
+        const ChosenPorts chosen = choosePorts(controller);
+        if (chosen.ports.isEmpty()) {
+            lines.append(QStringLiteral("  Ports: 0 - support personality only; no usable USB port tree or fallback "
+                                        "template was available during collection."));
+            lines.append(QString());
+            continue;
+        }
+        QString count = QStringLiteral("  Ports: ") + QString::number(chosen.ports.size());
+        if (chosen.fromTemplate)
+            count += QStringLiteral(" generated from internal controller template fallback.");
+        lines.append(count);
+        for (const USBPortMap& port : chosen.ports) {
+            QString line = QStringLiteral("  ") + port.name + QLatin1Char('@') + port.location + QStringLiteral("  port=")
+                + QString::fromLatin1(port.portData.toHex()) + QStringLiteral("  UsbConnector=")
+                + QString::number(port.connector);
+            if (!port.activeDevice.isEmpty())
+                line += QStringLiteral(" active=") + port.activeDevice;
+            lines.append(line);
+        }
+        lines.append(QString());
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void writePortwrightKext(const USBScanResult& scan, const QString& machineModel, PropertyListService& propertyLists,
+                         const QString& work)
+{
+    const QString reportPath = work + QLatin1Char('/') + package::kextReport;
+    if (scan.isEmpty()) {
+        writeTextFile(reportPath, maskText(portwrightNotGeneratedReport()));
+        return;
+    }
+
+    const QString bundle = work + QLatin1Char('/') + package::kextBundle;
+    removePath(bundle);
+    createDirectories(bundle + QStringLiteral("/Contents"));
+    const QString infoPath = bundle + QStringLiteral("/Contents/Info.plist");
+
+    const QByteArray xml = propertyLists.serializeXml(portwrightInfoDictionary(scan, machineModel));
+    if (xml.isEmpty())
+        throw CollectorError::operationFailed(QStringLiteral("Could not serialize ") + infoPath
+                                              + QStringLiteral(" as a property list."));
+    writeFileAtomically(infoPath, xml);
+
+    // Read the written file back: a bundle whose Info.plist does not parse must not pass.
+    if (const auto problem = propertyLists.validationError(infoPath))
+        throw CollectorError::operationFailed(QStringLiteral("Property list validation failed for ") + infoPath
+                                              + QStringLiteral(": ") + *problem);
+
+    writeTextFile(reportPath, maskText(portwrightReport(scan)));
+}
+
+QString machineModelFromRegistry(const Registry& registry)
+{
+    const std::unique_ptr<RegistryEntry> root = registry.rootEntry();
+    if (!root)
+        return kMacFallbackModel;
+    const std::unique_ptr<RegistryIterator> children = root->childIterator(kIOServicePlane);
+    if (!children)
+        return kMacFallbackModel;
+    for (int looked = 0; looked < kMaxPlatformCandidates; ++looked) {
+        const std::unique_ptr<RegistryEntry> child = children->next();
+        if (!child)
+            break;
+        const bool platformClass = child->className() == QStringLiteral("IOPlatformExpertDevice");
+        const QVariantMap properties = child->properties();
+        if (!platformClass && !properties.contains(QStringLiteral("model")))
+            continue;
+        const QVariant model = properties.value(QStringLiteral("model"));
+        QString text;
+        if (model.typeId() == QMetaType::QByteArray)
+            text = usbscan::stringFromNullTerminatedData(model.toByteArray()).value_or(QString());
+        else if (model.typeId() == QMetaType::QString)
+            text = model.toString();
+        text = text.trimmed();
+        return text.isEmpty() ? kMacFallbackModel : text;
+    }
+    return kMacFallbackModel;
+}
+
+void generatePortwrightKext(StepContext& context, const QString& work)
+{
+    const Platform& platform = context.platform;
+    USBScanResult scan;
+    QString model = kMacFallbackModel;
+    if (platform.registry) {
+        scan = USBTreeScanner(*platform.registry, platform.bundle).scan();
+        if (!scan.isEmpty())
+            model = machineModelFromRegistry(*platform.registry);
+    }
+    if (scan.isEmpty()) {
+        writeTextFile(work + QLatin1Char('/') + package::kextReport, maskText(portwrightNotGeneratedReport()));
+        return;
+    }
+    if (!platform.propertyLists)
+        throw CollectorError::operationFailed(QStringLiteral("No property list service is available to write ")
+                                              + package::kextBundle + QLatin1Char('.'));
+    writePortwrightKext(scan, model, *platform.propertyLists, work);
+}
+
+} // namespace velkor

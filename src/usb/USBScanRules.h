@@ -1,0 +1,57 @@
+#pragma once
+
+#include "usb/USBRecords.h"
+
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+#include <optional>
+#include <utility>
+#include <vector>
+
+// The rules the registry USB scanner applies to one node or one property table. They are pure
+// functions of their inputs; the scanner composes them.
+namespace velkor::usbscan {
+
+// The text before the first "@", or the whole text trimmed when it has no "@".
+QString shortName(const QString& text);
+
+// Whether an upper-cased short name has the form of a port name (HS01, SS02, USR1, SSP1...).
+bool isPortName(const QString& upperShortName);
+
+// Whether a "class-code" value (its low 32 bits) is that of an XHCI controller, in any of the
+// byte orders registries write it in.
+bool isXHCIClassCode(qint64 classCode);
+bool hasXHCIClassCode(const NativeUSBNode& node);
+
+// Property readers; a missing key gives nothing.
+std::optional<qint64> intProperty(const QString& key, const QVariantMap& properties);
+// Bytes as found, or a number as 4 little-endian bytes. A number that does not fit in 32 bits
+// gives an empty optional inside the outer one: the property is there but unusable.
+std::optional<std::optional<QByteArray>> dataProperty(const QString& key, const QVariantMap& properties);
+quint32 littleEndianInt(const QByteArray& bytes);
+std::optional<QString> stringFromNullTerminatedData(const QByteArray& bytes);
+QVariantMap normalizedDictionary(const QVariant& value);
+
+QString registryName(const QVariantMap& properties, const QString& fallbackClass);
+QString registryLocation(const QVariantMap& properties);
+
+// Vendor and device from the node's names and identity properties.
+QString pciIdentitySearchText(const NativeUSBNode& node);
+QString stringValueForPCIIdentity(const QVariant& value);
+std::optional<std::pair<qint64, qint64>> parsePCIIdentity(const QString& text);
+
+bool isUSBPortNode(const NativeUSBNode& node);
+// The number of a port that carries none: the last comma piece of the location in hexadecimal,
+// else the digits of the name (SuperSpeed names count from 17). May exceed 32 bits.
+qint64 inferredPortNumber(const QString& name, const QString& location);
+qint64 inferredConnector(const QString& name, const NativeUSBNode& node);
+QString firstAttachedDeviceName(const NativeUSBNode& node);
+
+// The node and all its descendants, pre-order.
+std::vector<const NativeUSBNode*> flatten(const NativeUSBNode& node);
+
+// The sorted ports of one controller node.
+QList<USBPortMap> scanPorts(const NativeUSBNode& controller);
+
+} // namespace velkor::usbscan

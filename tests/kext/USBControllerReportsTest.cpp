@@ -1,0 +1,180 @@
+#include "kext/USBControllerReports.h"
+
+#include "collector/CollectorError.h"
+#include "collector/StepContext.h"
+#include "kext/LinuxUsbReportCommands.h"
+#include "process/ProcessRunner.h"
+#include "usb/UsbTestRegistry.h"
+
+#include "support/TestFiles.h"
+#include "support/TestPlatform.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace velkor {
+namespace {
+
+using testing::le32;
+using testing::readText;
+
+const QString kStamp = QStringLiteral("2026-12-05 07:57:39 +0000");
+
+USBPortMap port(const QString& name, const QByteArray& data, qint64 connector = 3, const QString& active = {})
+{
+    USBPortMap map;
+    map.name = name;
+    map.connector = connector;
+    map.portData = data;
+    map.activeDevice = active;
+    return map;
+}
+
+TEST(PCIUSBControllersReport, ListsControllersInScanOrderWithPortsByName)
+{
+    USBScanResult scan;
+    USBControllerMap first;
+    first.name = "XHC1";
+    first.location = "14000000";
+    first.vendorID = 0x8086;
+    first.deviceID = 0xa36d;
+    first.ioNameMatch = "pci8086,a36d";
+    first.providerClass = "AppleUSBXHCISPT";
+    first.usbDeviceName = "Intel Corporation Cannon Lake PCH USB 3.1 xHCI Host Controller";
+    first.ports = {port("SS1", le32(17)), port("HS10", le32(10), 255, "Keyboard"), port("HS2", le32(2)),
+                   port("HS01", QByteArray())};
+    USBControllerMap second;
+    second.name = "PXSX";
+    second.vendorID = 0x1b21;
+    second.deviceID = 0x2142;
+    second.ioNameMatch = "pci1b21,2142";
+    scan.controllers = {first, second};
+
+    EXPECT_EQ(pciUSBControllersReportText(scan, kStamp),
+              "Velkor PCI/USB Controllers Report\n"
+              "Generated: 2026-12-05 07:57:39 +0000\n"
+              "\n"
+              "Controller 1: XHC1\n"
+              "  PCI ID: 8086:a36d\n"
+              "  IOPCIPrimaryMatch: 0xa36d8086\n"
+              "  IONameMatch: pci8086,a36d\n"
+              "  Provider class: AppleUSBXHCISPT\n"
+              "  Location: 14000000\n"
+              "  Name: Intel Corporation Cannon Lake PCH USB 3.1 xHCI Host Controller\n"
+              "  Ports detected: 4\n"
+              "    - HS01: connector=3, port=<>, active=none\n"
+              "    - HS2: connector=3, port=<02000000>, active=none\n"
+              "    - HS10: connector=255, port=<0a000000>, active=Keyboard\n"
+              "    - SS1: connector=3, port=<11000000>, active=none\n"
+              "\n"
+              "Controller 2: PXSX\n"
+              "  PCI ID: 1b21:2142\n"
+              "  IOPCIPrimaryMatch: 0x21421b21\n"
+              "  IONameMatch: pci1b21,2142\n"
+              "  Provider class: not attached\n"
+              "  Location: unknown\n"
+              "  Ports detected: 0\n"
+              "\n");
+    EXPECT_EQ(pciUSBControllersReportText(USBScanResult(), kStamp),
+              "Velkor PCI/USB Controllers Report\n"
+              "Generated: 2026-12-05 07:57:39 +0000\n"
+              "\n"
+              "No USB/XHCI controller detected by native IOKit scan.\n");
+}
+
+class RecordingLog : public LogSink {
+public:
+    void log(const QString& message) override { lines.append(message); }
+    QStringList lines;
+};
+
+class USBReportFiles : public ::testing::Test {
+protected:
+    USBReportFiles() : context{log, environment.platform} {}
+
+    StockCommand script(const QString& name, const QString& body)
+    {
+        return {environment.addTool(name, body), {}};
+    }
+
+    testing::TestEnvironment environment;
+    RecordingLog log;
+    StepContext context;
+};
+
+TEST_F(USBReportFiles, WritesTheControllerReportFromTheRegistryMasked)
+{
+    testing::UsbTestRegistry built;
+    auto pci = built.pciController("XHC1", 0x8086, 0xa36d);
+    auto driver = testing::UsbTestRegistry::driver(pci, "XHC1", "AppleUSBXHCISPT", 0x14000000);
+    auto hs01 = testing::UsbTestRegistry::port(driver, "HS01", {{"port", le32(1)}});
+    testing::UsbTestRegistry::device(hs01, "Stick 00:11:22:33:44:55");
+    environment.platform.registry = built.registry();
+
+    const QString to = environment.path("Wörk 'q'/PCI-USB-Controllers.txt");
+    QDir().mkpath(environment.path("Wörk 'q'"));
+    writePCIUSBControllersReport(context, to);
+    const QString text = readText(to);
+    EXPECT_TRUE(text.contains(QRegularExpression("^Generated: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$",
+                                                 QRegularExpression::MultilineOption)));
+    EXPECT_TRUE(text.contains("    - HS01: connector=3, port=<01000000>, active=Stick XX:XX:XX:XX:XX:XX\n"));
+
+    environment.platform.registry.reset();
+    writePCIUSBControllersReport(context, to);
+    EXPECT_TRUE(readText(to).endsWith("\nNo USB/XHCI controller detected by native IOKit scan.\n"));
+
+    EXPECT_THROW(writePCIUSBControllersReport(context, environment.path("missing/folder/report.txt")), VelkorError);
+}
+
+TEST_F(USBReportFiles, PowerReportKeepsGoingPastFailingCommandsAndMasks)
+{
+    CommandTable& commands = environment.platform.commands;
+    commands.usbPowerSettings = script("settings", "echo 'sleep 1'\necho 'Serial Number: C02ABC123DEF'");
+    commands.usbPowerAssertions = script("assertions", "echo partial\nexit 3");
+    commands.usbDeviceTree = script("tree", "printf 'bad \\377 bytes\\n'");
+
+    const QString to = environment.path("USBPower.txt");
+    writeUSBPowerReport(context, to);
+    // Each output is inserted as it came, its own final line break included; output that is
+    // not UTF-8 comes back empty.
+    EXPECT_EQ(readText(to).section('\n', 2),
+              "\n"
+              "pmset -g:\n"
+              "sleep 1\n"
+              "Serial Number: XX-MASKED-XX\n"
+              "\n"
+              "\n"
+              "pmset -g assertions:\n"
+              "Failure/timeout while running "
+                  + commands.usbPowerAssertions.commandLine()
+                  + "\n"
+                    "\n"
+                    "SPUSBDataType:\n"
+                    "\n");
+    EXPECT_TRUE(readText(to).startsWith("Velkor USB Power Report\nGenerated: "));
+
+    commands.usbDeviceTree = {"/nonexistent/lsusb", {"-t"}};
+    writeUSBPowerReport(context, to);
+    EXPECT_TRUE(readText(to).endsWith("SPUSBDataType:\nFailure/timeout while running /nonexistent/lsusb -t\n"));
+    EXPECT_THROW(writeUSBPowerReport(context, environment.path("missing/USBPower.txt")), VelkorError);
+}
+
+TEST(LinuxUsbReportCommands, RunTheMachinesOwnToolsAndSucceedWhereSysfsIsThin)
+{
+    CommandTable table;
+    addLinuxUsbReportCommands(table, AppBundle());
+    for (const StockCommand* command : {&table.usbPowerSettings, &table.usbPowerAssertions, &table.usbDeviceTree})
+        EXPECT_TRUE(command->program.startsWith('/')) << command->program.toStdString();
+
+    // The shell scripts read what the machine has and never fail for a missing file or tool.
+    const QString settings = runProcess(table.usbPowerSettings.program, table.usbPowerSettings.arguments, std::nullopt, 8);
+    EXPECT_TRUE(settings.contains("System sleep states:\n/sys/power/state: ")) << settings.toStdString();
+    EXPECT_TRUE(settings.contains("Power sources:\n")) << settings.toStdString();
+    const QString tree = runProcess(table.usbDeviceTree.program, table.usbDeviceTree.arguments, std::nullopt, 25);
+    EXPECT_FALSE(tree.isEmpty());
+    EXPECT_FALSE(tree.contains("No such file")) << tree.toStdString();
+}
+
+} // namespace
+} // namespace velkor

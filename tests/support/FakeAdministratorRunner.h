@@ -1,0 +1,66 @@
+#pragma once
+
+#include "collector/CollectorError.h"
+#include "platform/AdministratorRunner.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringList>
+
+#include <sys/stat.h>
+#include <vector>
+
+namespace velkor::testing {
+
+// Stands in for the administrator prompt that the user accepts: runs "/bin/bash SCRIPT" as the
+// current user and returns its standard output. Records the script and, while it exists, its
+// mode and the mode of the folder that holds it.
+class FakeAdministratorRunner : public AdministratorRunner {
+public:
+    QString runScriptAsAdministrator(const QString& scriptPath) override
+    {
+        scriptPaths.append(scriptPath);
+        QFile script(scriptPath);
+        scriptTexts.append(script.open(QIODevice::ReadOnly) ? QString::fromUtf8(script.readAll()) : QString());
+        struct stat info {};
+        scriptModes.push_back(::lstat(QFile::encodeName(scriptPath).constData(), &info) == 0 ? info.st_mode : 0);
+        folderModes.push_back(::lstat(QFile::encodeName(QFileInfo(scriptPath).path()).constData(), &info) == 0 ? info.st_mode : 0);
+
+        QProcess bash;
+        if (!workingDirectory.isEmpty())
+            bash.setWorkingDirectory(workingDirectory);
+        bash.start(QStringLiteral("/bin/bash"), {scriptPath});
+        bash.closeWriteChannel();
+        if (!bash.waitForFinished(60000) || bash.exitStatus() != QProcess::NormalExit)
+            throw CollectorError::operationFailed(QStringLiteral("The administrator script ended abnormally"));
+        standardError.append(QString::fromUtf8(bash.readAllStandardError()));
+        if (bash.exitCode() != 0)
+            throw CollectorError::operationFailed(QStringLiteral("The administrator script failed with exit status %1").arg(bash.exitCode()));
+        return QString::fromUtf8(bash.readAllStandardOutput());
+    }
+
+    QString workingDirectory; // where bash starts; the test's own folder when empty
+    QStringList scriptPaths;
+    QStringList scriptTexts;
+    std::vector<mode_t> scriptModes;
+    std::vector<mode_t> folderModes;
+    QStringList standardError;
+};
+
+// Stands in for a user who dismisses the administrator prompt.
+class DecliningAdministratorRunner : public AdministratorRunner {
+public:
+    QString runScriptAsAdministrator(const QString& scriptPath) override
+    {
+        scriptPaths.append(scriptPath);
+        scriptExisted = QFileInfo::exists(scriptPath);
+        throw CollectorError::operationFailed(message);
+    }
+
+    QString message = QStringLiteral("Administrator authentication was declined or not authorized (pkexec exit status 126)");
+    QStringList scriptPaths;
+    bool scriptExisted = false;
+};
+
+} // namespace velkor::testing
