@@ -7,6 +7,7 @@
 #include "platform/LinuxAdministratorRunner.h"
 #include "platform/LinuxDesktopServices.h"
 #include "platform/MachineIdentifiers.h"
+#include "platform/registry/SysfsRegistry.h"
 
 #include <QDir>
 
@@ -22,6 +23,7 @@ Platform makeLinuxPlatform(const QString& executableDirectory)
     platform.propertyLists = std::make_shared<LibplistPropertyListService>();
     platform.identifiers = std::make_shared<LinuxMachineIdentifierSource>();
     platform.administrator = std::make_shared<LinuxAdministratorRunner>();
+    platform.registry = std::make_shared<SysfsRegistry>(QStringLiteral("/"));
     return platform;
 }
 

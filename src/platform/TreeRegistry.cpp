@@ -45,6 +45,29 @@ std::unique_ptr<RegistryIterator> TreeEntry::childIterator(const QString& plane)
 
 } // namespace
 
+TreeRegistryNode::~TreeRegistryNode()
+{
+    // Children whose last owner is this subtree are emptied before they go, so each release
+    // frees one node and never a chain of them. A child still shared elsewhere (another plane,
+    // a live entry handle) only loses this reference.
+    std::vector<std::shared_ptr<TreeRegistryNode>> pending;
+    const auto take = [&pending](std::vector<std::shared_ptr<TreeRegistryNode>>& children) {
+        for (auto& child : children)
+            pending.push_back(std::move(child));
+        children.clear();
+    };
+    take(serviceChildren);
+    take(deviceTreeChildren);
+    while (!pending.empty()) {
+        std::shared_ptr<TreeRegistryNode> node = std::move(pending.back());
+        pending.pop_back();
+        if (node && node.use_count() == 1) {
+            take(node->serviceChildren);
+            take(node->deviceTreeChildren);
+        }
+    }
+}
+
 std::vector<std::shared_ptr<TreeRegistryNode>>& TreeRegistryNode::children(const QString& plane)
 {
     return plane == kIODeviceTreePlane ? deviceTreeChildren : serviceChildren;

@@ -12,6 +12,9 @@ namespace velkor {
 // One entry of an in-memory registry. Children are kept per plane; an entry can be a child in
 // several planes (the IOService and IODeviceTree planes share the platform node, for instance).
 struct TreeRegistryNode {
+    // Releases the subtree without recursing on the stack, so a registry of any depth can go.
+    ~TreeRegistryNode();
+
     QString name;
     QString location;
     QString className;

@@ -205,7 +205,7 @@ TEST_F(NativeACPITablesTest, NothingToDoAndFailedWritesCountNothing)
 
 TEST_F(NativeACPITablesTest, WritesTheTablesOfTheMacBookProRegistry)
 {
-    const auto saved = loadIoregTextFile(testData("ioreg/macbookpro11-2-ioreg.txt"));
+    const auto saved = loadIoregTextFile(testData("registry/macbookpro11-2-ioreg.txt"));
     EXPECT_EQ(extractNativeACPITablesIfNeeded(saved.get(), acpi.path()), 19);
     const QStringList expected{"APIC.aml",    "DMAR.aml",    "DSDT.aml",    "ECDT.aml",    "FACP.aml",
                                "FACS.aml",    "HPET.aml",    "MCFG.aml",    "SBST.aml",    "SSDT-01.aml",

@@ -280,7 +280,7 @@ TEST_F(RegistryTextDumpTest, FailuresThrowAndWriteNothing)
 // The listing of the real iMac registry: its USB 3 controller, its driver and a port.
 TEST_F(RegistryTextDumpTest, RendersTheIMacRegistry)
 {
-    const auto registry = loadIoregTextFile(testData("ioreg/imac18-3-ioreg.txt"));
+    const auto registry = loadIoregTextFile(testData("registry/imac18-3-ioreg.txt"));
     const QString text = render(*registry);
     EXPECT_TRUE(text.startsWith(kHeader + "+- IORegistryEntry\n  +- /\n"));
 
@@ -332,7 +332,7 @@ TEST_F(RegistryTextDumpTest, RendersTheIMacRegistry)
 
 TEST_F(RegistryTextDumpTest, TheMacBookProListingHoldsNoIdentifier)
 {
-    const auto registry = loadIoregTextFile(testData("ioreg/macbookpro11-2-ioreg.txt"));
+    const auto registry = loadIoregTextFile(testData("registry/macbookpro11-2-ioreg.txt"));
     const QString text = render(*registry);
     EXPECT_GT(entryLines(text).size(), 500);
     EXPECT_TRUE(text.contains("<AppleUSBXHCI>"));

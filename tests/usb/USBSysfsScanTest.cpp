@@ -27,7 +27,7 @@ const USBPortMap& portNamed(const USBControllerMap& controller, const QString& n
 TEST(USBSysfsScan, FindsBothEmulatedControllers)
 {
     QTemporaryDir dir;
-    runProcess("/bin/tar", {"-xzf", testing::testData("sysfs/qemu-xhci-sysfs.tar.gz"), "-C", dir.path()}, std::nullopt, 60);
+    runProcess("/bin/tar", {"-xzf", testing::testData("sysfs/qemu-xhci-sysfs-registry.tar.gz"), "-C", dir.path()}, std::nullopt, 60);
     const auto registry = buildSysfsRegistry(dir.path());
     const AppBundle bundle = AppBundle::atBundlePath(testing::testData("usb/bundle/Velkor.app"), "/nonexistent");
     const USBScanResult result = NativeUSBTreeScanner(*registry, bundle).scan();

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+namespace velkor {
+
+// The expert companion: from a registry saved as `ioreg -l` text, writes what the program's
+// steps write from a live registry — the port-map kext and its report, the controller summary,
+// "ioreg.txt" and the ACPI tables the registry carries — with the same code and the same masking.
+//
+// Returns the process exit status: 0 on success, 1 when the input or the output folder fails,
+// 2 for a wrong command line. Prints one line per file written to `out`, errors to `err`.
+int runRegistryCompanion(const QStringList& arguments, QTextStream& out, QTextStream& err);
+
+QString registryCompanionUsage();
+
+} // namespace velkor
