@@ -47,7 +47,7 @@ QString registryCompanionUsage()
         "Prints one line per file written; exits 0 on success and 1 with a message on failure.\n");
 }
 
-int runRegistryCompanion(const QStringList& arguments, QTextStream& out, QTextStream& err)
+int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, QTextStream& out, QTextStream& err)
 {
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
         out << registryCompanionUsage();
@@ -62,6 +62,7 @@ int runRegistryCompanion(const QStringList& arguments, QTextStream& out, QTextSt
 
     try {
         Platform platform;
+        platform.bundle = bundle;
         platform.registry = loadIoregTextFile(input);
         auto propertyLists = std::make_shared<LibplistPropertyListService>();
         platform.propertyLists = propertyLists;

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include "platform/AppBundle.h"
+
 namespace velkor {
 
 // The expert companion: from a registry saved as `ioreg -l` text, writes what the program's
@@ -12,7 +14,8 @@ namespace velkor {
 //
 // Returns the process exit status: 0 on success, 1 when the input or the output folder fails,
 // 2 for a wrong command line. Prints one line per file written to `out`, errors to `err`.
-int runRegistryCompanion(const QStringList& arguments, QTextStream& out, QTextStream& err);
+// Controller names come from the ID database in the bundle's tools, as in the program.
+int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, QTextStream& out, QTextStream& err);
 
 QString registryCompanionUsage();
 

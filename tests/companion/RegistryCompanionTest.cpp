@@ -23,7 +23,9 @@ CompanionRun runCompanion(const QStringList& arguments)
     CompanionRun run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
-    run.status = runRegistryCompanion(arguments, out, err);
+    // The bundle whose tools hold the ID database excerpt the golden kext was made with.
+    const AppBundle bundle = AppBundle::atBundlePath(testData("usb/bundle/Velkor.app"), "/nonexistent");
+    run.status = runRegistryCompanion(arguments, bundle, out, err);
     out.flush();
     err.flush();
     return run;
@@ -45,8 +47,11 @@ TEST(RegistryCompanion, IMacRegistryGivesTheKextReportsListingAndNoTables)
     EXPECT_EQ(run.out.split('\n', Qt::SkipEmptyParts),
               QStringList({"wrote " + kext, "wrote " + output.filePath("Portwright-report.txt"),
                            "wrote " + output.filePath("PCI-USB-Controllers.txt"), "wrote " + output.filePath("ioreg.txt")}));
-    // The model of the port personalities is the registry's machine, not the one running the test.
-    EXPECT_TRUE(readText(kext).contains("<key>iMac18,3-")) << readText(kext).left(2000).toStdString();
+    // The same kext and report as the program's generator gives for this registry; the model of
+    // the port personalities is the registry's machine, not the one running the test.
+    EXPECT_EQ(readText(kext), readText(testData("kext/imac18-3-Info.plist")));
+    EXPECT_EQ(readText(output.filePath("Portwright-report.txt")), readText(testData("kext/imac18-3-Portwright-report.txt")));
+    EXPECT_TRUE(readText(kext).contains("<key>iMac18,3-"));
     EXPECT_TRUE(readText(output.filePath("PCI-USB-Controllers.txt")).contains("PCI ID: 8086:a12f"));
     EXPECT_TRUE(readText(output.filePath("ioreg.txt")).startsWith("Velkor native IORegistry text fallback\n"));
     EXPECT_TRUE(QDir(output.filePath("ACPI")).isEmpty());
