@@ -1,34 +1,57 @@
 #include "privacy/TextMasking.h"
 
-#include "privacy/RedactionRules.h"
+#include "privacy/RuleMatchers.h"
 
-#include <unicode/regex.h>
-#include <unicode/unistr.h>
-
-#include <memory>
+#include <new>
 
 namespace velkor {
+namespace {
+
+masking::EngineLimits engineLimits(const MaskingLimits& limits)
+{
+    return {limits.stackLimitBytes, limits.timeLimit};
+}
+
+// Any engine failure, or a text too large to hold twice, means the text could not be masked.
+template <typename Work>
+std::optional<QString> unlessFailed(Work work)
+{
+    try {
+        return work();
+    } catch (const masking::EngineFailure&) {
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::optional<QString> tryMaskText(QString text, const std::vector<RedactionRule>& rules, const MaskingLimits& limits)
+{
+    return unlessFailed([&] { return masking::applyRules(std::move(text), rules, engineLimits(limits)); });
+}
+
+std::optional<QString> tryMaskText(QString text)
+{
+    return tryMaskText(std::move(text), redactionRules());
+}
 
 QString maskText(const QString& text)
 {
-    icu::UnicodeString current(reinterpret_cast<const char16_t*>(text.utf16()), int32_t(text.size()));
-    for (const RedactionRule& rule : redactionRules()) {
-        UErrorCode status = U_ZERO_ERROR;
-        const icu::UnicodeString pattern(reinterpret_cast<const char16_t*>(rule.pattern.utf16()), int32_t(rule.pattern.size()));
-        std::unique_ptr<icu::RegexPattern> compiled(
-            icu::RegexPattern::compile(pattern, UREGEX_CASE_INSENSITIVE | UREGEX_MULTILINE, status));
-        if (U_FAILURE(status) || !compiled)
-            continue;
-        std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(current, status));
-        if (U_FAILURE(status) || !matcher)
-            continue;
-        const icu::UnicodeString replacement(reinterpret_cast<const char16_t*>(rule.replacement.utf16()),
-                                             int32_t(rule.replacement.size()));
-        icu::UnicodeString result = matcher->replaceAll(replacement, status);
-        if (U_SUCCESS(status))
-            current = result;
-    }
-    return QString(reinterpret_cast<const QChar*>(current.getBuffer()), current.length());
+    std::optional<QString> masked = tryMaskText(text);
+    return masked ? *masked : kUnmaskableTextNote;
+}
+
+std::optional<QString> maskTextReference(const QString& text, const std::vector<RedactionRule>& rules,
+                                         const MaskingLimits& limits)
+{
+    return unlessFailed([&] {
+        QString current = text;
+        for (const RedactionRule& rule : rules)
+            current = masking::applyRuleWithIcu(current, rule, engineLimits(limits));
+        return current;
+    });
 }
 
 } // namespace velkor

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace velkor {
+
+class PropertyListService;
+struct StepContext;
+
+// Whether the folder walk masks a file: its extension, lower-cased, is "plist", "spx", "xml",
+// "txt" or "log".
+bool isTextLikeFile(const QString& path);
+
+// Masks a text; nothing when it could not be masked. Tests pass one that fails.
+using TextMasker = std::function<std::optional<QString>(QString text)>;
+
+// Masks one file in place. A "plist", "spx" or "xml" file is first rewritten as an XML
+// property list when it is one (a binary plist becomes text; anything else stays as it was).
+// The file is then read whole, decoded as UTF-8, masked and written back atomically, even when
+// nothing changed. A path that is not a regular file (a symbolic link, a folder, a pipe) and a
+// file that cannot be read or is not UTF-8 are left alone. A text the engine could not mask is
+// replaced by a one-line note. Throws PlatformError when the write fails.
+void sanitizeTextLikeFile(PropertyListService& propertyLists, const QString& path);
+void sanitizeTextLikeFile(PropertyListService& propertyLists, const QString& path, const TextMasker& mask);
+
+// Masks every text-like file below the folder. Hidden files and folders (names beginning with
+// a dot) are skipped, symbolic links are never followed, and a failure on one file is
+// discarded so the walk goes on. A missing folder, or a link in its place, is left alone.
+// Throws CollectorError when the tree is deeper or larger than any package can be, so that
+// nothing is archived with files the walk did not reach.
+void sanitizeDirectory(PropertyListService& propertyLists, const QString& folder);
+void sanitizeDirectory(PropertyListService& propertyLists, const QString& folder, const TextMasker& mask);
+
+// The pipeline's masking step over the work folder, with the platform's property lists.
+void sanitizeWorkFolder(StepContext& context, const QString& work);
+
+} // namespace velkor

@@ -1,0 +1,227 @@
+// The linear matchers against plain ICU, rule by rule and for the whole table, on generated
+// texts that are small enough for ICU's backtracking to finish.
+
+#include "privacy/RedactionRules.h"
+#include "privacy/RuleMatchers.h"
+#include "privacy/TextMasking.h"
+#include "support/QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+#include <random>
+
+namespace velkor {
+namespace {
+
+// The text with every character outside printable ASCII spelled as \uXXXX.
+std::string shown(const QString& text)
+{
+    std::string out;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7f)
+            out += char(c.unicode());
+        else
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toStdString();
+    }
+    return out;
+}
+
+// Words of the rules themselves (labels, keys, tags), so that every alternative shows up.
+QStringList wordsOfRules()
+{
+    QStringList words;
+    static const QRegularExpression run(QStringLiteral(R"((?:[A-Za-z0-9 _-]|\\[()])+)"));
+    for (const RedactionRule& rule : redactionRules()) {
+        auto it = run.globalMatch(rule.pattern);
+        while (it.hasNext()) {
+            QString word = it.next().captured().trimmed();
+            word.replace(QStringLiteral("\\("), QStringLiteral("(")).replace(QStringLiteral("\\)"), QStringLiteral(")"));
+            if (word.size() >= 3 && !words.contains(word))
+                words.append(word);
+        }
+    }
+    return words;
+}
+
+class TextGenerator {
+public:
+    explicit TextGenerator(unsigned seed) : m_random(seed), m_words(wordsOfRules()) {}
+
+    QString text(int tokens)
+    {
+        QString out;
+        for (int i = 0; i < tokens; ++i)
+            out += token();
+        return out;
+    }
+
+    // Property-list shaped: entries, items arrays, dictionaries, sometimes unclosed.
+    QString plist(int entries)
+    {
+        QString out = pick({"", "<plist>\n", "<?xml version=\"1.0\"?>\n"});
+        for (int i = 0; i < entries; ++i) {
+            const int kind = int(below(6));
+            if (kind == 0)
+                out += "<key>" + space() + variant(pick({"_items", "_properties", "_itemz"})) + space() + "</key>" + space() + "<array>" + space();
+            else if (kind == 1)
+                out += pick({"<dict>", "</dict>", "</array>", "<DICT>"}) + space();
+            else if (kind == 2)
+                out += "<key>" + space() + variant(pick({"_name", "_value", "_Name"})) + space() + "</key>" + space() + "<string>" + space()
+                    + variant(pick({"Serial Number (system)", "Hardware UUID", "Provisioning UDID", "Model Name", "serial number"}))
+                    + space() + pick({"</string>", "</String>", "", "</data>"}) + space();
+            else
+                out += "<key>" + space() + variant(word()) + space() + "</key>" + space() + pick({"<string>", "<data>", "<STRING>", "<integer>"})
+                    + value() + pick({"</string>", "</data>", "", "</DATA>", "</integer>"}) + space();
+        }
+        return out;
+    }
+
+    // System-profiler shaped: "_items" arrays of dictionaries with "_name" and "_value" pairs,
+    // some parts missing, misspelt or left open.
+    QString profiler(int items)
+    {
+        QString out;
+        for (int i = 0; i < items; ++i) {
+            if (below(4))
+                out += "<key>" + space() + variant(pick({"_items", "_properties", "_items", "_item"})) + space() + "</key>" + space()
+                    + pick({"<array>", "<array>", "<Array>", "<arrays>"}) + space();
+            const int dicts = int(below(3));
+            for (int d = 0; d < dicts; ++d) {
+                out += pick({"<dict>", "<dict>", "<Dict>", "<dic>"}) + space();
+                if (below(3))
+                    out += "<key>" + space() + variant(pick({"_name", "_name", "_nam"})) + space() + "</key>" + space() + "<string>"
+                        + space() + variant(pick({"Serial Number (system)", "Hardware UUID", "Provisioning UDID", "Boot ROM"}))
+                        + space() + pick({"</string>", "</string>", "</STRING>", "</data>"}) + space();
+                if (below(3))
+                    out += "<key>" + space() + variant(pick({"_value", "_value", "_values"})) + space() + "</key>" + space()
+                        + pick({"<string>", "<string>", "<String>", "<data>"}) + value() + pick({"</string>", "</string>", "", "</data>"}) + space();
+                if (below(2))
+                    out += "</dict>" + space();
+            }
+            if (below(2))
+                out += "</array>" + space();
+            if (below(5) == 0)
+                out += token();
+        }
+        return out;
+    }
+
+private:
+    size_t below(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(m_random); }
+    QString pick(std::initializer_list<const char*> options)
+    {
+        return QString::fromUtf8(*(options.begin() + below(options.size())));
+    }
+    QString word() { return m_words.at(qsizetype(below(size_t(m_words.size())))); }
+    QString space() { return below(3) == 0 ? QString() : pick({" ", "\n", "\t", "\r\n", "  \n  ", "\u00a0", "\u2028", "\v"}); }
+    QString hex(int count)
+    {
+        QString out;
+        for (int i = 0; i < count; ++i)
+            out += QChar(u"0123456789abcdefABCDEF"[below(22)]);
+        return out;
+    }
+    QString value()
+    {
+        switch (below(5)) {
+        case 0: return hex(int(below(16)));
+        case 1: return hex(8) + "-" + hex(4) + "-" + hex(4) + "-" + hex(4) + "-" + hex(12);
+        case 2: return text(int(below(4)));
+        default: return pick({"C02XK1", "", "AAECAwQF", " spaced value ", "é"});
+        }
+    }
+    // Case changes and the characters that case folding turns into ASCII letters.
+    QString variant(QString w)
+    {
+        switch (below(8)) {
+        case 0: return w.toUpper();
+        case 1: return w.toLower();
+        case 2: return w.replace(QLatin1Char('s'), QChar(0x017f));
+        case 3: return w.replace(QStringLiteral("st"), QString(QChar(0xfb06)));
+        case 4: return w.replace(QStringLiteral("ss"), QString(QChar(0x00df)));
+        case 5: return w.replace(QLatin1Char('k'), QChar(0x212a)).replace(QLatin1Char('K'), QChar(0x212a));
+        default: return w;
+        }
+    }
+    QString token()
+    {
+        switch (below(12)) {
+        case 0: case 1: return variant(word());
+        case 2: return pick({"<key>", "</key>", "<string>", "</string>", "<data>", "</data>", "<array>", "<dict>", "<Key>",
+                             "<\u212aey>", "</\ufb06ring>", "<"});
+        case 3: case 4: return pick({" ", "\t", "\n", "\r", "\r\n", "\v", "\f", "\u0085", "\u2028", "\u2029", "\u00a0", "\u3000", "  "});
+        case 5: return pick({":", "=", ": ", " = ", "-", "_", ":\t", "(", ")", "."});
+        case 6: return hex(int(1 + below(12)));
+        case 7: {
+            const QString sep = below(2) ? ":" : "-";
+            QString mac = hex(2);
+            const int groups = int(4 + below(4));
+            for (int i = 0; i < groups; ++i)
+                mac += sep + hex(2);
+            return mac;
+        }
+        case 8: return hex(8) + "-" + hex(4) + "-" + hex(4) + "-" + hex(4) + "-" + hex(int(11 + below(3)));
+        case 9: return pick({"é", "\u0301", "\u200d", "\u00ad", "\ufeff", "\U0001F600", "日本", "ſ", "\u212a", "ß", "\u0130", "x", "Z_"})
+                + (below(4) == 0 ? QString(QChar(below(2) ? 0xd800 : 0xdc00)) : QString());
+        case 10: return pick({"XX-MASKED-XX", "XX:XX:XX:XX:XX:XX", "Serial Number (system): ", "Hardware UUID: ",
+                              "Provisioning UDID:", "Serial Number (system)"});
+        default: return pick({"abc", "value", "0x1F", "A1", "zz"});
+        }
+    }
+
+    std::mt19937 m_random;
+    QStringList m_words;
+};
+
+void expectSameAsIcu(const QString& text)
+{
+    const std::vector<RedactionRule>& rules = redactionRules();
+    for (size_t i = 0; i < rules.size(); ++i) {
+        const std::optional<QString> reference = maskTextReference(text, {rules[i]});
+        ASSERT_TRUE(reference.has_value()) << "ICU failed on rule " << i + 1 << " for " << shown(text);
+        const std::optional<QString> fast = tryMaskText(text, {rules[i]});
+        ASSERT_EQ(fast, reference) << "rule " << i + 1 << " on " << shown(text);
+    }
+    ASSERT_EQ(tryMaskText(text), maskTextReference(text)) << "whole table on " << shown(text);
+}
+
+TEST(MaskingDifferential, EveryRuleHasItsLinearMatcher)
+{
+    for (const RedactionRule& rule : redactionRules())
+        EXPECT_TRUE(masking::hasFastMatcher(rule)) << shown(rule.pattern);
+}
+
+TEST(MaskingDifferential, GeneratedTextsMatchIcu)
+{
+    TextGenerator generator(20261205);
+    for (int round = 0; round < 1500; ++round) {
+        expectSameAsIcu(generator.text(int(1 + round % 60)));
+        if (testing::Test::HasFatalFailure())
+            return;
+    }
+}
+
+TEST(MaskingDifferential, GeneratedPropertyListsMatchIcu)
+{
+    TextGenerator generator(7);
+    for (int round = 0; round < 400; ++round) {
+        expectSameAsIcu(generator.plist(int(1 + round % 25)));
+        if (testing::Test::HasFatalFailure())
+            return;
+    }
+}
+
+TEST(MaskingDifferential, GeneratedProfilerItemsMatchIcu)
+{
+    TextGenerator generator(11);
+    for (int round = 0; round < 400; ++round) {
+        expectSameAsIcu(generator.profiler(int(1 + round % 8)));
+        if (testing::Test::HasFatalFailure())
+            return;
+    }
+}
+
+} // namespace
+} // namespace velkor
