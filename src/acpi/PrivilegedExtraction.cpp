@@ -1,5 +1,7 @@
 #include "acpi/PrivilegedExtraction.h"
 
+#include "process/ShellQuoting.h"
+
 #include "acpi/NativeACPITables.h"
 #include "collector/CollectorError.h"
 #include "collector/PackageLayout.h"
@@ -112,18 +114,6 @@ QString inFolder(const QString& folder, const QString& name)
 }
 
 } // namespace
-
-QString shellEscaped(const QString& path)
-{
-    QString escaped = path;
-    escaped.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return escaped;
-}
-
-QString shellQuoted(const QString& path)
-{
-    return QLatin1Char('\'') + shellEscaped(path) + QLatin1Char('\'');
-}
 
 QString privilegedSetupScriptName()
 {

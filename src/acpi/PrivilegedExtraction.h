@@ -28,9 +28,4 @@ QString privilegedSetupScript(const QString& bundlePath, const QString& patchmat
 // "quorvexgen_privileged_setup_" + this process's id + ".sh".
 QString privilegedSetupScriptName();
 
-// A path as one word of a shell command line: in single quotes, each single quote as '\''.
-QString shellQuoted(const QString& path);
-// The same without the surrounding quotes, for a path inside an already single-quoted text.
-QString shellEscaped(const QString& path);
-
 } // namespace velkor

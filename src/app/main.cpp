@@ -1,7 +1,10 @@
+#include "app/AppMenus.h"
+#include "app/MainWindow.h"
 #include "collector/CollectorModel.h"
 #include "platform/Platform.h"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 
@@ -27,15 +30,17 @@ int main(int argc, char* argv[])
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Velkor"));
     QGuiApplication::setOrganizationName(QStringLiteral("Velkor"));
+    // Lets the desktop pair the window with velkor.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("velkor"));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velkor.png")));
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
     velkor::CollectorModel model(velkor::makeLinuxPlatform(QCoreApplication::applicationDirPath()),
                                  velkor::standardCollectionSteps());
+    velkor::AppMenus menus(velkor::infoPlistPath(model.platform().bundle));
 
     QQmlApplicationEngine engine;
-    engine.setInitialProperties({{QStringLiteral("collector"), QVariant::fromValue(&model)}});
-    QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app, [] { QCoreApplication::exit(1); },
-                     Qt::QueuedConnection);
-    engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
+    if (!velkor::loadMainWindow(engine, model, menus))
+        return 1;
     return QGuiApplication::exec();
 }

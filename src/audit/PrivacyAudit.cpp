@@ -4,11 +4,11 @@
 #include "collector/CollectorError.h"
 #include "collector/Timestamps.h"
 #include "process/Files.h"
+#include "process/TextDecoding.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 #include <sys/stat.h>
 
@@ -59,23 +59,6 @@ bool isTextLike(const QString& path)
     return extensions.contains(QFileInfo(path).suffix().toLower());
 }
 
-std::optional<QString> decodeUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
-std::optional<QByteArray> readWhole(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
-}
-
 QByteArray linkTarget(const QString& path)
 {
     return QFile::encodeName(QFile::symLinkTarget(path));
@@ -100,7 +83,7 @@ std::vector<MachineIdentifier> cleanMsdmTables(const std::vector<PackageFile>& f
     for (const PackageFile& file : files) {
         if (file.isLink || QFileInfo(file.path).suffix().toLower() != QStringLiteral("aml"))
             continue;
-        std::optional<QByteArray> table = readWhole(file.path);
+        std::optional<QByteArray> table = readRegularFile(file.path);
         if (!table || !isMsdmTable(*table))
             continue;
         const QByteArray key = msdmProductKey(*table);
@@ -133,7 +116,7 @@ PrivacyAuditResult PrivacyAudit::run(const QString& work, const QString& withhel
         if (file.relative == kAuditFileName)
             continue;
         ++result.filesChecked;
-        const std::optional<QByteArray> content = file.isLink ? std::optional(linkTarget(file.path)) : readWhole(file.path);
+        const std::optional<QByteArray> content = file.isLink ? std::optional(linkTarget(file.path)) : readRegularFile(file.path);
         if (!content)
             continue;
         std::set<IdentifierKind> kindsFound;
@@ -149,7 +132,7 @@ PrivacyAuditResult PrivacyAudit::run(const QString& work, const QString& withhel
         if (kindsFound.empty())
             continue;
 
-        std::optional<QString> text = (!file.isLink && onlyTextForms && isTextLike(file.path)) ? decodeUtf8(*content) : std::nullopt;
+        std::optional<QString> text = (!file.isLink && onlyTextForms && isTextLike(file.path)) ? decodeUtf8Strictly(*content, /*keepByteOrderMark=*/true) : std::nullopt;
         if (text) {
             std::vector<int> replaced;
             const QString masked = maskIdentifiersInText(*text, *identifiers, &replaced);

@@ -1,5 +1,7 @@
 #include "dumps/LinuxDumpCommands.h"
 
+#include "process/ShellQuoting.h"
+
 namespace velkor {
 namespace {
 
@@ -21,13 +23,6 @@ const QString kDriverPattern = QStringLiteral(
     "virtual|voodoo|nvme|sata|ahci|sensor");
 
 } // namespace
-
-QString shellQuoted(const QString& text)
-{
-    QString quoted = text;
-    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
-}
 
 void addLinuxDumpCommands(CommandTable& table, const AppBundle& bundle)
 {

@@ -12,7 +12,4 @@ namespace velkor {
 // journal, loaded modules, and the bundled "system-profiler" and "power-settings" tools.
 void addLinuxDumpCommands(CommandTable& table, const AppBundle& bundle);
 
-// The text as one single-quoted shell word, safe inside a "/bin/sh -c" command line.
-QString shellQuoted(const QString& text);
-
 } // namespace velkor

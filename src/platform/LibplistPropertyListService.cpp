@@ -16,14 +16,6 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-std::optional<QByteArray> readWholeFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
-}
-
 PlistPtr parse(const QByteArray& bytes)
 {
     if (bytes.isEmpty() || bytes.size() > std::numeric_limits<uint32_t>::max())
@@ -87,7 +79,7 @@ plist_t toPlist(const QVariant& value)
 
 bool LibplistPropertyListService::convertToXmlInPlace(const QString& path)
 {
-    const std::optional<QByteArray> bytes = readWholeFile(path);
+    const std::optional<QByteArray> bytes = readRegularFile(path);
     if (!bytes)
         return false;
     PlistPtr root = parse(*bytes);
@@ -106,7 +98,7 @@ bool LibplistPropertyListService::convertToXmlInPlace(const QString& path)
 
 std::optional<QString> LibplistPropertyListService::validationError(const QString& path)
 {
-    const std::optional<QByteArray> bytes = readWholeFile(path);
+    const std::optional<QByteArray> bytes = readRegularFile(path);
     if (!bytes)
         return QStringLiteral("the file cannot be read");
     if (bytes->isEmpty())

@@ -5,9 +5,9 @@
 #include "platform/PropertyListService.h"
 #include "privacy/TextMasking.h"
 #include "process/Files.h"
+#include "process/TextDecoding.h"
 
 #include <QFile>
-#include <QStringDecoder>
 #include <QStringList>
 
 #include <cerrno>
@@ -41,47 +41,6 @@ bool isRegularFile(const QByteArray& encodedPath)
     return ::lstat(encodedPath.constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Reads a regular file whole without following a link at the path and without blocking on
-// a pipe that stands where a file was.
-std::optional<QByteArray> readRegularFile(const QByteArray& encodedPath)
-{
-    const int fd = ::open(encodedPath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    QByteArray bytes;
-    bytes.reserve(qsizetype(info.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        bytes.append(buffer, qsizetype(count));
-    }
-    ::close(fd);
-    return bytes;
-}
-
-std::optional<QString> decodeUtf8(const QByteArray& bytes)
-{
-    // A byte-order mark stays part of the text, so the file keeps it.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decoder(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
 } // namespace
 
 bool isTextLikeFile(const QString& path)
@@ -106,10 +65,10 @@ void sanitizeTextLikeFile(PropertyListService& propertyLists, const QString& pat
         propertyLists.convertToXmlInPlace(path); // not a property list, or not convertible: masked as it is
     std::optional<QString> text;
     {
-        const std::optional<QByteArray> bytes = readRegularFile(encoded);
+        const std::optional<QByteArray> bytes = readRegularFile(path);
         if (!bytes)
             return;
-        text = decodeUtf8(*bytes);
+        text = decodeUtf8Strictly(*bytes, /*keepByteOrderMark=*/true);
     }
     if (!text)
         return;

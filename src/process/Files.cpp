@@ -148,6 +148,36 @@ void appendText(const QString& text, const QString& path)
         throw PlatformError(QStringLiteral("Could not append to “%1”: %2").arg(path, systemReason(error)));
 }
 
+std::optional<QByteArray> readRegularFile(const QString& path, qsizetype maxBytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray data;
+    data.reserve(qsizetype(info.st_size));
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 || data.size() + count > maxBytes) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        data.append(buffer, qsizetype(count));
+    }
+    ::close(fd);
+    return data;
+}
+
 bool pathExists(const QString& path)
 {
     struct stat info {};

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <limits>
+#include <optional>
 
 // File operations shared by every step. Failures throw PlatformError with a readable reason.
 namespace velkor {
@@ -25,5 +27,11 @@ void createDirectories(const QString& path);
 void recreateDirectory(const QString& path);
 
 bool pathExists(const QString& path); // true for dangling links too
+
+// Reads a regular file whole, never through a link at the path and never blocking on a pipe or
+// device that stands where a file was. Nothing when it is not a readable regular file or is
+// larger than maxBytes.
+std::optional<QByteArray> readRegularFile(const QString& path,
+                                          qsizetype maxBytes = std::numeric_limits<qsizetype>::max());
 
 } // namespace velkor

@@ -1,9 +1,9 @@
 #include "process/ProcessRunner.h"
 
 #include "collector/CollectorError.h"
+#include "process/TextDecoding.h"
 
 #include <QFile>
-#include <QStringDecoder>
 
 #include <cerrno>
 #include <chrono>
@@ -36,14 +36,6 @@ QString commandLine(const QString& executable, const QStringList& arguments)
     return executable + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
 }
 
-QString decodeStrictUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return {};
-    return text;
-}
 
 class FileDescriptor {
 public:
@@ -282,7 +274,7 @@ QString runProcess(const QString& executable, const QStringList& arguments,
                    const std::optional<QString>& currentDirectory, double timeoutSeconds)
 {
     const ProcessOutcome outcome = runProcessRaw(executable, arguments, currentDirectory, timeoutSeconds);
-    const QString output = decodeStrictUtf8(outcome.output);
+    const QString output = decodeUtf8Strictly(outcome.output).value_or(QString());
     if (outcome.timedOut)
         throw CollectorError::operationFailed(QStringLiteral("Timeout after ") + wholeSeconds(timeoutSeconds) + QStringLiteral("s: ")
                                               + commandLine(executable, arguments) + QLatin1Char('\n') + output);

@@ -1,5 +1,7 @@
 #include "usb/USBScanRules.h"
 
+#include "process/TextDecoding.h"
+
 #include "usb/LocalizedCompare.h"
 
 #include <QSet>
@@ -139,16 +141,6 @@ std::optional<qint64> numberValue(const QVariant& value)
 bool isText(const QVariant& value) { return value.typeId() == QMetaType::QString; }
 bool isBytes(const QVariant& value) { return value.typeId() == QMetaType::QByteArray; }
 
-std::optional<QString> decodeStrictUtf8(const QByteArray& bytes)
-{
-    // Bytes that are not UTF-8 are not ASCII either, so the ASCII fallback of the lookup can
-    // never succeed where UTF-8 failed; one strict decode covers both.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
 
 QString describeValue(const QVariant& value, int depth);
 
@@ -175,7 +167,7 @@ QString stringValue(const QVariant& value, int depth)
     if (isBytes(value)) {
         QByteArray bytes = value.toByteArray();
         bytes.replace('\0', ' ');
-        return decodeStrictUtf8(bytes).value_or(QString());
+        return decodeUtf8Strictly(bytes).value_or(QString());
     }
     return describeValue(value, depth);
 }
@@ -363,7 +355,7 @@ std::optional<QString> stringFromNullTerminatedData(const QByteArray& bytes)
     const QByteArray head = zero >= 0 ? bytes.left(zero) : bytes;
     if (head.isEmpty())
         return std::nullopt;
-    return decodeStrictUtf8(head);
+    return decodeUtf8Strictly(head);
 }
 
 QVariantMap normalizedDictionary(const QVariant& value)

@@ -1,34 +1,72 @@
 import QtQuick
 import QtQuick.Controls
 
+// The run log: selectable monospaced text that follows the newest line.
 Rectangle {
     id: logView
+
     property string logText: ""
+    property color secondaryColor: "gray"
 
     radius: 12
     color: palette.base
     border.color: palette.mid
+    clip: true
 
-    ScrollView {
-        id: scroller
+    Flickable {
+        id: flickable
+        objectName: "logFlickable"
         anchors.fill: parent
-        ScrollBar.vertical.policy: ScrollBar.AlwaysOn
+        anchors.margins: 1
+        contentWidth: width
+        contentHeight: logArea.height
+        boundsBehavior: Flickable.StopAtBounds
+        clip: true
 
-        TextArea {
+        ScrollBar.vertical: ScrollBar {
+            id: scrollBar
+            policy: ScrollBar.AlwaysOn
+            Accessible.name: "Log scroll bar"
+        }
+
+        TextEdit {
             id: logArea
             objectName: "logArea"
+            width: flickable.width - scrollBar.width
+            padding: 12
             readOnly: true
             selectByMouse: true
-            wrapMode: TextEdit.Wrap
-            padding: 12
+            activeFocusOnTab: false
+            wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
             font.family: "monospace"
             font.pixelSize: 11
             text: logView.logText.length > 0 ? logView.logText : "No action has been run yet."
-            color: logView.logText.length > 0 ? palette.text : palette.placeholderText
-            background: null
+            color: logView.logText.length > 0 ? palette.text : logView.secondaryColor
+            selectionColor: palette.highlight
+            selectedTextColor: palette.highlightedText
             Accessible.name: "Log"
-            // Keep the newest line in view while a run writes to the log.
-            onTextChanged: cursorPosition = length
         }
     }
+
+    NumberAnimation {
+        id: scrollAnimation
+        target: flickable
+        property: "contentY"
+        duration: 180
+        easing.type: Easing.OutQuad
+    }
+
+    // Brings the end of the text to the bottom edge; short logs stay at the top.
+    function scrollToEnd() {
+        const bottom = Math.max(0, flickable.contentHeight - flickable.height)
+        scrollAnimation.stop()
+        if (flickable.contentY === bottom)
+            return
+        scrollAnimation.from = flickable.contentY
+        scrollAnimation.to = bottom
+        scrollAnimation.start()
+    }
+
+    // The text's new height is known only after layout, so scroll on the next turn.
+    onLogTextChanged: Qt.callLater(scrollToEnd)
 }

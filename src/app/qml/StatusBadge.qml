@@ -1,26 +1,34 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Layouts
 
-RowLayout {
+// The run state at a glance: a coloured dot and one word.
+Row {
     id: badge
+
     property bool running: false
     property bool completed: false
+    property color secondaryColor: "gray"
 
     readonly property string label: running ? "Running" : (completed ? "Completed" : "Ready")
-    readonly property color dotColor: running ? "orange" : (completed ? "green" : palette.placeholderText)
+    readonly property color dotColor: running ? "#ff9500" : (completed ? "#34c759" : secondaryColor)
 
     spacing: 6
-    Accessible.name: label
+    Accessible.role: Accessible.StaticText
+    Accessible.name: "Status: " + label
 
     Rectangle {
+        objectName: "statusDot"
+        anchors.verticalCenter: parent.verticalCenter
         width: 10
         height: 10
         radius: 5
         color: badge.dotColor
     }
     Label {
+        objectName: "statusLabel"
+        anchors.verticalCenter: parent.verticalCenter
         text: badge.label
+        font.pixelSize: 13
         font.weight: Font.DemiBold
     }
 }

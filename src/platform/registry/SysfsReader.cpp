@@ -1,5 +1,7 @@
 #include "platform/registry/SysfsReader.h"
 
+#include "process/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <algorithm>
@@ -43,37 +45,8 @@ QString SysfsReader::machinePath(const QString& path) const
 
 std::optional<QByteArray> SysfsReader::bytes(const QString& path, qsizetype maxBytes) const
 {
-    const QByteArray name = QFile::encodeName(path);
-    // O_NONBLOCK keeps a FIFO placed where an attribute should be from blocking the open; the
-    // type check after it refuses to read anything but a regular file.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    QByteArray data;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        data.append(buffer, count);
-        if (data.size() > maxBytes) {
-            ::close(fd);
-            return std::nullopt;
-        }
-    }
-    ::close(fd);
-    return data;
+    // Never a link, a FIFO or a device placed where an attribute should be.
+    return readRegularFile(path, maxBytes);
 }
 
 QString SysfsReader::text(const QString& path, const QString& fallback) const

@@ -1,0 +1,46 @@
+import QtQuick
+import QtQuick.Controls
+
+// A push button with an optional pictogram before its label. Space presses it, as every
+// button does, and so do Return and Enter while it has the keyboard focus.
+Button {
+    id: control
+
+    property string symbol: ""
+    // The pictogram's colour; the label's colour unless a button wants its own.
+    property color symbolColor: contentColor
+    readonly property color contentColor: highlighted && enabled ? palette.highlightedText : palette.buttonText
+
+    Accessible.name: text
+    focusPolicy: Qt.StrongFocus
+
+    Keys.onReturnPressed: if (enabled) clicked()
+    Keys.onEnterPressed: if (enabled) clicked()
+
+    contentItem: Item {
+        implicitWidth: content.implicitWidth
+        implicitHeight: content.implicitHeight
+
+        Row {
+            id: content
+            anchors.centerIn: parent
+            spacing: 6
+
+            SymbolIcon {
+                anchors.verticalCenter: parent.verticalCenter
+                visible: control.symbol !== ""
+                width: Math.round(control.font.pixelSize * 1.1)
+                height: width
+                symbol: control.symbol
+                color: control.symbolColor
+                opacity: control.enabled ? 1 : 0.45
+            }
+            Text {
+                anchors.verticalCenter: parent.verticalCenter
+                text: control.text
+                font: control.font
+                color: control.contentColor
+            }
+        }
+    }
+}
