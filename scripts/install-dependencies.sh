@@ -2,13 +2,12 @@
 # Installs what Velkor needs to build, run and test on Debian 12. Safe to run again.
 set -eu
 
-packages="build-essential cmake pkg-config ccache git
+packages="build-essential cmake pkg-config ccache
   qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
-  qml6-module-qttest qml6-module-qtquick-dialogs
   libicu-dev libplist-dev libplist-utils libzip-dev
-  libgtest-dev libgmock-dev pci.ids usb.ids
+  libgtest-dev libgmock-dev pci.ids
   pkexec xvfb xauth unzip"
 
 missing=""
