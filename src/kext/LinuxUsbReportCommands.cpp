@@ -27,7 +27,9 @@ done
 [ "$found" = 1 ] || echo "none reported"
 exit 0)SH";
 
-const char* const kDeviceTreeScript = R"SH(if [ -x /usr/bin/lsusb ]; then
+const char* const kDeviceTreeScript = R"SH(if [ ! -d /sys/bus/usb/devices ]; then
+  echo "This machine has no USB bus (/sys/bus/usb/devices is missing)."
+elif [ -x /usr/bin/lsusb ]; then
   /usr/bin/lsusb -t 2>&1
 else
   echo "lsusb is not installed; the devices below come from /sys/bus/usb/devices."
