@@ -8,7 +8,9 @@
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -42,5 +44,13 @@ int main(int argc, char* argv[])
     QQmlApplicationEngine engine;
     if (!velkor::loadMainWindow(engine, model, menus))
         return 1;
-    return QGuiApplication::exec();
+    const int status = QGuiApplication::exec();
+    // A run still going when the window closes is stopped; its tools are ended with it. Should
+    // one not end (an administrator prompt still open), the process leaves without running
+    // static destructors under the worker's feet.
+    if (!model.abandonRun(std::chrono::seconds(5))) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

@@ -1,9 +1,11 @@
 #include "collector/CollectorModel.h"
 
+#include "collector/CollectorError.h"
 #include "collector/PackageLayout.h"
 #include "collector/RunBridge.h"
 #include "collector/Timestamps.h"
 #include "platform/DesktopServices.h"
+#include "process/ProcessRunner.h"
 #include "process/ToolLocator.h"
 
 #include <QCoreApplication>
@@ -24,8 +26,18 @@ CollectorModel::CollectorModel(Platform platform, CollectionSteps steps, QObject
 
 CollectorModel::~CollectorModel()
 {
-    if (m_bridge)
-        m_bridge->detachModel();
+    abandonRun(std::chrono::seconds(5));
+}
+
+bool CollectorModel::abandonRun(std::chrono::milliseconds wait)
+{
+    if (!m_bridge)
+        return true;
+    m_bridge->detachModel();
+    // A hop the worker posted before the detach would never run now; dropping it breaks the
+    // worker's wait instead of leaving it blocked.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    return !m_runFinished.valid() || m_runFinished.wait_for(wait) == std::future_status::ready;
 }
 
 QString CollectorModel::zipName() const
@@ -100,7 +112,14 @@ void CollectorModel::startCollection()
     setRunning(true);
     setLastZipURL(QString());
     m_bridge = std::make_shared<RunBridge>(this, m_platform, m_steps);
-    std::thread([bridge = m_bridge] { runCollection(*bridge); }).detach();
+    m_runFinished = m_bridge->finished.get_future().share();
+    std::thread([bridge = m_bridge] {
+        {
+            const ProcessAbandonScope endToolsWhenAbandoned(bridge->abandoned);
+            runCollection(*bridge);
+        }
+        bridge->finished.set_value();
+    }).detach();
 }
 
 void CollectorModel::openDesktopZip()
@@ -157,6 +176,13 @@ void RunBridge::detachModel()
 {
     std::lock_guard lock(mutex);
     model = nullptr;
+    abandoned = true;
+}
+
+void RunBridge::throwIfAbandoned() const
+{
+    if (abandoned)
+        throw CollectorError::operationFailed(QStringLiteral("The collection stopped because Velkor is quitting."));
 }
 
 } // namespace velkor

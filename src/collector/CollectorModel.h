@@ -6,7 +6,9 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 
 namespace velkor {
@@ -49,6 +51,10 @@ public:
 
     const Platform& platform() const { return m_platform; }
 
+    // Ends a run that is still going when the program quits: its tools are stopped and it
+    // leaves at its next step. True when no run is left after waiting at most `wait`.
+    bool abandonRun(std::chrono::milliseconds wait);
+
     // The donation page opened by the footer button.
     static const QString donationPageAddress;
 
@@ -76,6 +82,7 @@ private:
     bool m_patchmaticFound = false;
     QString m_patchmaticPath;
     std::shared_ptr<RunBridge> m_bridge;
+    std::shared_future<void> m_runFinished;
 };
 
 } // namespace velkor

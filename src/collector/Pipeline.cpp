@@ -106,24 +106,28 @@ void runCollection(RunBridge& bridge)
         if (!patchmatic)
             throw CollectorError::missingTool(QStringLiteral("patchmatic not found."));
 
+        bridge.throwIfAbandoned();
         if (steps.extractACPIWithValidation) {
             bridge.log(QStringLiteral("Running privileged ACPI extraction with bundled patchmatic..."));
             steps.extractACPIWithValidation(context, *patchmatic, at.acpi);
             bridge.log(QStringLiteral("ACPI step completed: ") + at.acpi);
         }
 
+        bridge.throwIfAbandoned();
         if (steps.collectSweepkitStyleDumps) {
             bridge.log(QStringLiteral("Collecting additional Sweepkit-style dumps with privacy mode..."));
             steps.collectSweepkitStyleDumps(context, at.work, at.work);
             bridge.log(QStringLiteral("Additional dumps collected and sanitized."));
         }
 
+        bridge.throwIfAbandoned();
         if (steps.collectCPUFriendDump) {
             bridge.log(QStringLiteral("Collecting CPUFriend/XCPM/FrequencyVectors diagnostics..."));
             steps.collectCPUFriendDump(context, at.work);
             bridge.log(QStringLiteral("CPUFriend-Dump step completed at ZIP root folder CPUFriend-Dump."));
         }
 
+        bridge.throwIfAbandoned();
         if (steps.writeFallbackIORegText) {
             bridge.log(QStringLiteral("Generating ioreg.txt from native IOKit data..."));
             const QString ioregText = at.work + QLatin1Char('/') + package::ioregText;
@@ -135,27 +139,34 @@ void runCollection(RunBridge& bridge)
             }
         }
 
+        bridge.throwIfAbandoned();
         bridge.log(QStringLiteral("Generating ioregAPP.txt from IODeviceTree..."));
         writeDeviceTreeListing(platform, at.work + QLatin1Char('/') + package::ioregDeviceTree);
         bridge.log(QStringLiteral("ioregAPP.txt step completed at ZIP root."));
 
+        bridge.throwIfAbandoned();
         if (steps.generatePortwrightKext) {
             bridge.log(QStringLiteral("Generating Portwright.kext without enforcing the 15-port limit..."));
             steps.generatePortwrightKext(context, at.work);
             bridge.log(QStringLiteral("Portwright.kext step completed at ZIP root."));
         }
 
+        bridge.throwIfAbandoned();
         if (steps.writeSystemInfo)
             steps.writeSystemInfo(context, at.work + QLatin1Char('/') + package::systemInfo);
 
+        bridge.throwIfAbandoned();
         if (steps.sanitizeDirectory)
             steps.sanitizeDirectory(context, at.work);
 
+        bridge.throwIfAbandoned();
         if (steps.auditPrivacy)
             steps.auditPrivacy(context, at.work);
 
+        bridge.throwIfAbandoned();
         writeCollectorLog(bridge, at.work + QLatin1Char('/') + package::collectorLog);
 
+        bridge.throwIfAbandoned();
         removePath(at.archive);
         bridge.log(QStringLiteral("Creating ZIP on Desktop..."));
         platform.archive->zipFolderKeepingParent(at.work, at.archive);

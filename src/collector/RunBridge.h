@@ -4,7 +4,9 @@
 #include "collector/StepContext.h"
 #include "platform/Platform.h"
 
+#include <atomic>
 #include <functional>
+#include <future>
 #include <mutex>
 
 namespace velkor {
@@ -23,10 +25,16 @@ struct RunBridge : LogSink {
     // Runs work on the main thread with the model and waits until it is done.
     void onMainThread(const std::function<void(CollectorModel&)>& work);
     void log(const QString& message) override;
+    // The model is going away: work is no longer posted to it, the run's tools are ended and
+    // the pipeline stops at its next step.
     void detachModel();
+    // Throws when the run was abandoned, so the pipeline leaves through its failure path.
+    void throwIfAbandoned() const;
 
     std::mutex mutex;
     CollectorModel* model;
+    std::atomic<bool> abandoned{false};
+    std::promise<void> finished;
     const Platform platform;
     const CollectionSteps steps;
 };

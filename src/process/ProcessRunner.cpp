@@ -156,6 +156,18 @@ Clock::time_point deadlineAfter(double seconds)
     return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bounded));
 }
 
+thread_local const std::atomic<bool>* t_abandoned = nullptr;
+
+bool runAbandoned()
+{
+    return t_abandoned && t_abandoned->load();
+}
+
+[[noreturn]] void throwAbandoned(const QString& executable)
+{
+    throw PlatformError(QStringLiteral("“%1” was stopped because Velkor is quitting.").arg(executable));
+}
+
 QString wholeSeconds(double seconds)
 {
     if (!std::isfinite(seconds) || std::fabs(seconds) >= 9.2e18)
@@ -165,6 +177,16 @@ QString wholeSeconds(double seconds)
 
 } // namespace
 
+ProcessAbandonScope::ProcessAbandonScope(const std::atomic<bool>& abandoned) : m_previous(t_abandoned)
+{
+    t_abandoned = &abandoned;
+}
+
+ProcessAbandonScope::~ProcessAbandonScope()
+{
+    t_abandoned = m_previous;
+}
+
 QString failureText(const QString& executable, const QStringList& arguments)
 {
     return QStringLiteral("Failure/timeout while running ") + commandLine(executable, arguments);
@@ -173,6 +195,8 @@ QString failureText(const QString& executable, const QStringList& arguments)
 ProcessOutcome runProcessRaw(const QString& executable, const QStringList& arguments,
                              const std::optional<QString>& currentDirectory, double timeoutSeconds)
 {
+    if (runAbandoned())
+        throwAbandoned(executable);
     const auto deadline = deadlineAfter(timeoutSeconds);
 
     int pipeFds[2];
@@ -228,8 +252,9 @@ ProcessOutcome runProcessRaw(const QString& executable, const QStringList& argum
     bool open = true;
     auto nextExitCheck = Clock::now();
     while (!child.reaped()) {
-        if (Clock::now() >= deadline) {
+        if (Clock::now() >= deadline || runAbandoned()) {
             outcome.timedOut = true;
+            outcome.abandoned = runAbandoned();
             break;
         }
         if (open) {
@@ -275,6 +300,8 @@ QString runProcess(const QString& executable, const QStringList& arguments,
 {
     const ProcessOutcome outcome = runProcessRaw(executable, arguments, currentDirectory, timeoutSeconds);
     const QString output = decodeUtf8Strictly(outcome.output).value_or(QString());
+    if (outcome.abandoned)
+        throwAbandoned(executable);
     if (outcome.timedOut)
         throw CollectorError::operationFailed(QStringLiteral("Timeout after ") + wholeSeconds(timeoutSeconds) + QStringLiteral("s: ")
                                               + commandLine(executable, arguments) + QLatin1Char('\n') + output);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <optional>
 
 namespace velkor {
@@ -27,9 +28,24 @@ struct ProcessOutcome {
     QByteArray output;
     int exitStatus = -1;  // the exit code, or -1 when ended by a signal
     bool timedOut = false;
+    bool abandoned = false; // ended because the thread's run was abandoned
 };
 ProcessOutcome runProcessRaw(const QString& executable, const QStringList& arguments,
                              const std::optional<QString>& currentDirectory, double timeoutSeconds);
+
+// While alive, processes run from this thread are ended (as on a time-out) as soon as the flag
+// is set, and new ones are not started: the call then throws PlatformError. A collection run
+// uses it so that quitting the program ends the run's tools instead of waiting for them.
+class ProcessAbandonScope {
+public:
+    explicit ProcessAbandonScope(const std::atomic<bool>& abandoned);
+    ~ProcessAbandonScope();
+    ProcessAbandonScope(const ProcessAbandonScope&) = delete;
+    ProcessAbandonScope& operator=(const ProcessAbandonScope&) = delete;
+
+private:
+    const std::atomic<bool>* m_previous;
+};
 
 // "Failure/timeout while running " + the command line, the text that stands in for a failed tool's output.
 QString failureText(const QString& executable, const QStringList& arguments);

@@ -1,12 +1,19 @@
 #include "collector/CollectorError.h"
 #include "collector/CollectorModel.h"
 #include "collector/Timestamps.h"
+#include "process/ProcessRunner.h"
+#include "support/TestFiles.h"
 #include "support/TestPlatform.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QThread>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace velkor;
 using namespace velkor::testing;
@@ -66,6 +73,41 @@ TEST(CollectorModel, SecondStartWhileRunningChangesNothing)
     ASSERT_TRUE(waitForRunToEnd(model));
     EXPECT_EQ(runs.load(), 1);
     EXPECT_EQ(model.logText().count("Starting collection."), 1);
+}
+
+TEST(CollectorModel, ClosingDuringARunEndsItsToolsAndTheRun)
+{
+    TestEnvironment env;
+    env.addTool("patchmatic", "exit 0");
+    const QString pidFile = env.path("tool.pid");
+    std::atomic<bool> reachedLaterStep = false;
+    CollectionSteps steps;
+    steps.collectSweepkitStyleDumps = [&pidFile](StepContext& context, const QString&, const QString&) {
+        context.log.log("dump running");
+        runProcess("/bin/sh", {"-c", "echo $$ > '" + pidFile + "'; exec sleep 60"}, std::nullopt, 120);
+    };
+    steps.writeSystemInfo = [&reachedLaterStep](StepContext&, const QString&) { reachedLaterStep = true; };
+
+    QElapsedTimer timer;
+    {
+        auto model = std::make_unique<CollectorModel>(env.platform, steps);
+        model->startCollection();
+        QDeadlineTimer started(20000);
+        while (!QFileInfo::exists(pidFile) && !started.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(5);
+        }
+        ASSERT_TRUE(QFileInfo::exists(pidFile));
+        timer.start();
+        EXPECT_TRUE(model->abandonRun(std::chrono::seconds(10)));
+    }
+    EXPECT_LT(timer.elapsed(), 8000);
+    QThread::msleep(100);
+    const int pid = readText(pidFile).trimmed().toInt();
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(::kill(pid, 0), 0) << "the run's tool outlived the run";
+    EXPECT_FALSE(reachedLaterStep.load());
+    EXPECT_FALSE(QFileInfo::exists(env.desktop() + "/SendToZantro.zip"));
 }
 
 TEST(CollectorModel, RevealDoesNothingUntilARunSucceeded)
