@@ -57,6 +57,19 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+// Walks, prints and releases a generated tree and prints the figures beside its build time.
+void reportTreeFigures(const char* label, std::shared_ptr<TreeRegistryNode> root, double build)
+{
+    auto registry = std::make_unique<TreeRegistry>(std::move(root));
+    Walked walked;
+    const double walkTime = milliseconds([&] { walked = walk(*registry, kIOServicePlane); });
+    bool truncated = false;
+    const double printed = milliseconds([&] { printIoregText(*registry, kIOServicePlane, true, &truncated); });
+    const double released = milliseconds([&] { registry.reset(); });
+    std::printf("%s: build %.1f ms, walk %.1f ms (%zu entries), print %.1f ms (cut: %s), release %.1f ms\n", label, build,
+                walkTime, walked.entries, printed, truncated ? "yes" : "no", released);
+}
+
 } // namespace
 
 int main()
@@ -90,15 +103,7 @@ int main()
             for (int level = 1; level < 100000; ++level)
                 tip = tip->addChild(kIOServicePlane, QStringLiteral("n"), QStringLiteral("C")).get();
         });
-        auto registry = std::make_unique<TreeRegistry>(root);
-        root.reset();
-        Walked walked;
-        const double walkTime = milliseconds([&] { walked = walk(*registry, kIOServicePlane); });
-        bool truncated = false;
-        const double printed = milliseconds([&] { printIoregText(*registry, kIOServicePlane, true, &truncated); });
-        const double released = milliseconds([&] { registry.reset(); });
-        std::printf("100 000-deep chain: build %.1f ms, walk %.1f ms (%zu entries), print %.1f ms (cut: %s), release %.1f ms\n",
-                    build, walkTime, walked.entries, printed, truncated ? "yes" : "no", released);
+        reportTreeFigures("100 000-deep chain", std::move(root), build);
     }
 
     // A million entries: a thousand branches of a thousand.
@@ -114,15 +119,7 @@ int main()
                     parent->addChild(kIOServicePlane, name, className, properties);
             }
         });
-        auto registry = std::make_unique<TreeRegistry>(root);
-        root.reset();
-        Walked walked;
-        const double walkTime = milliseconds([&] { walked = walk(*registry, kIOServicePlane); });
-        bool truncated = false;
-        const double printed = milliseconds([&] { printIoregText(*registry, kIOServicePlane, true, &truncated); });
-        const double released = milliseconds([&] { registry.reset(); });
-        std::printf("million entries: build %.1f ms, walk %.1f ms (%zu entries), print %.1f ms (cut: %s), release %.1f ms\n",
-                    build, walkTime, walked.entries, printed, truncated ? "yes" : "no", released);
+        reportTreeFigures("million entries", std::move(root), build);
     }
     return 0;
 }

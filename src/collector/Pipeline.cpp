@@ -5,8 +5,8 @@
 #include "platform/ArchiveWriter.h"
 #include "platform/DesktopServices.h"
 #include "privacy/TextMasking.h"
+#include "process/CommandCapture.h"
 #include "process/Files.h"
-#include "process/ProcessRunner.h"
 #include "process/ToolLocator.h"
 
 #include <QCoreApplication>
@@ -35,22 +35,6 @@ RunLocations locationsFor(const Platform& platform)
     at.toolsTemp = toolsTemporaryFolder(platform);
     at.archive = at.desktop + QLatin1Char('/') + package::zipName;
     return at;
-}
-
-// The IODeviceTree listing, "ioregAPP.txt": the listing masked, or the masked failure text.
-// Only a failure to write the failure text ends the run.
-void writeDeviceTreeListing(const Platform& platform, const QString& destination)
-{
-    const StockCommand& command = platform.commands.deviceTreeListing;
-    try {
-        const QString output = runProcess(command.program, command.arguments, std::nullopt, 45);
-        writeTextFile(destination, maskText(output));
-        return;
-    } catch (const std::exception& error) {
-        const QString failure = QStringLiteral("Failure/timeout while running ") + command.commandLine() + QLatin1Char('\n')
-            + describeError(error) + QLatin1Char('\n');
-        writeTextFile(destination, maskText(failure));
-    }
 }
 
 void removeQuietly(const QString& path)
@@ -141,7 +125,8 @@ void runCollection(RunBridge& bridge)
 
         bridge.throwIfAbandoned();
         bridge.log(QStringLiteral("Generating ioregAPP.txt from IODeviceTree..."));
-        writeDeviceTreeListing(platform, at.work + QLatin1Char('/') + package::ioregDeviceTree);
+        // The listing masked, or its masked failure text; only a failed write ends the run.
+        captureCommandOutput(platform.commands.deviceTreeListing, 45, at.work + QLatin1Char('/') + package::ioregDeviceTree);
         bridge.log(QStringLiteral("ioregAPP.txt step completed at ZIP root."));
 
         bridge.throwIfAbandoned();

@@ -2,7 +2,7 @@
 
 #include "collector/CollectorError.h"
 #include "collector/PackageLayout.h"
-#include "dumps/CommandCapture.h"
+#include "process/CommandCapture.h"
 #include "dumps/EfiConfigCopy.h"
 #include "dumps/SystemReports.h"
 #include "privacy/TextMasking.h"

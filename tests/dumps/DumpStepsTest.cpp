@@ -1,5 +1,5 @@
 #include "collector/CollectorError.h"
-#include "dumps/CommandCapture.h"
+#include "process/CommandCapture.h"
 #include "dumps/DumpSteps.h"
 #include "dumps/DumpsTestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "dumps/CommandCapture.h"
+#include "process/CommandCapture.h"
 
 #include "collector/CollectorError.h"
 #include "privacy/TextMasking.h"
