@@ -5,6 +5,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 scripts/install-dependencies.sh
+scripts/check-layers.sh
 cmake -S . -B build-tests -DCMAKE_BUILD_TYPE=Debug -DVELKOR_SANITIZE=ON -DVELKOR_WERROR=ON > /dev/null
 cmake --build build-tests -j2
 cd build-tests

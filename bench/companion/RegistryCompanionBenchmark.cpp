@@ -1,8 +1,8 @@
 // Times the expert companion on a generated 20 MB registry in `ioreg -l` text form: PCI devices
 // with xHCI controllers, ports and attached devices, and a platform node with ACPI tables.
 #include "companion/RegistryCompanion.h"
-#include "platform/TreeRegistry.h"
-#include "platform/registry/IoregTextPrinter.h"
+#include "registry/TreeRegistry.h"
+#include "registry/IoregTextPrinter.h"
 
 #include <QElapsedTimer>
 #include <QFile>

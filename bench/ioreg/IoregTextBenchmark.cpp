@@ -2,7 +2,7 @@
 // devices with their identity data, drivers with power-management dictionaries) rendered and
 // written, and the walk alone without masking and writing.
 #include "ioreg/RegistryTextDump.h"
-#include "platform/TreeRegistry.h"
+#include "registry/TreeRegistry.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -4,11 +4,11 @@
 // Prints MB/s per rule and for all ten, the time to just read and write the same bytes, how
 // the time grows with the size, and what plain ICU does on small samples of the same inputs.
 
-#include "platform/LibplistPropertyListService.h"
+#include "platform/linux/LibplistPropertyListService.h"
 #include "privacy/RedactionRules.h"
 #include "privacy/Sanitizer.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
+#include "files/Files.h"
 
 #include <QElapsedTimer>
 #include <QFile>

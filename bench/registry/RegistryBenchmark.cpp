@@ -1,9 +1,9 @@
 // Measures the registry: building and walking this machine's registry from sysfs, loading a
 // saved Mac registry, and a 100 000-deep chain and a million-entry registry built, walked,
 // printed and released.
-#include "platform/registry/IoregTextLoader.h"
-#include "platform/registry/IoregTextPrinter.h"
-#include "platform/registry/SysfsRegistry.h"
+#include "registry/IoregTextLoader.h"
+#include "registry/IoregTextPrinter.h"
+#include "platform/linux/SysfsRegistry.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

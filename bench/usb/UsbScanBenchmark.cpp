@@ -1,10 +1,10 @@
 // Measures the registry USB scan: the largest saved registry, and generated registries of
 // growing size to show that the scan time grows linearly with the number of entries.
-#include "platform/TreeRegistry.h"
+#include "registry/TreeRegistry.h"
 #include "usb/NativeUSBTreeScanner.h"
 
 #ifdef VELKOR_HAVE_REGISTRY_LOADER
-#include "platform/registry/IoregTextLoader.h"
+#include "registry/IoregTextLoader.h"
 #endif
 
 #include <QCoreApplication>

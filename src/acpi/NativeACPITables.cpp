@@ -1,8 +1,8 @@
 #include "acpi/NativeACPITables.h"
 
 #include "ioreg/RegistryTextDump.h"
-#include "platform/Registry.h"
-#include "process/Files.h"
+#include "registry/Registry.h"
+#include "files/Files.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,12 +3,12 @@
 #include "process/ShellQuoting.h"
 
 #include "acpi/NativeACPITables.h"
-#include "collector/CollectorError.h"
-#include "collector/PackageLayout.h"
-#include "collector/StepContext.h"
+#include "base/CollectorError.h"
+#include "steps/PackageLayout.h"
+#include "steps/StepContext.h"
 #include "platform/AdministratorRunner.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
+#include "files/Files.h"
 #include "process/ProcessRunner.h"
 
 #include <QDir>

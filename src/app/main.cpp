@@ -1,7 +1,8 @@
 #include "app/AppMenus.h"
+#include "app/StandardSteps.h"
 #include "app/MainWindow.h"
 #include "collector/CollectorModel.h"
-#include "platform/Platform.h"
+#include "platform/linux/LinuxPlatform.h"
 
 #include <QGuiApplication>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "audit/IdentifierSet.h"
 
-#include "platform/Registry.h"
+#include "registry/Registry.h"
 
 #include <QRegularExpression>
 #include <QSet>

@@ -1,10 +1,10 @@
 #include "audit/PrivacyAudit.h"
 
 #include "audit/MsdmTable.h"
-#include "collector/CollectorError.h"
-#include "collector/Timestamps.h"
-#include "process/Files.h"
-#include "process/TextDecoding.h"
+#include "base/CollectorError.h"
+#include "base/Timestamps.h"
+#include "files/Files.h"
+#include "files/TextDecoding.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audit/IdentifierSet.h"
-#include "collector/StepContext.h"
+#include "steps/StepContext.h"
 
 #include <QMap>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "collector/CollectorModel.h"
 
-#include "collector/CollectorError.h"
-#include "collector/PackageLayout.h"
+#include "base/CollectorError.h"
+#include "steps/PackageLayout.h"
 #include "collector/RunBridge.h"
-#include "collector/Timestamps.h"
+#include "base/Timestamps.h"
 #include "platform/DesktopServices.h"
 #include "process/ProcessRunner.h"
 #include "process/ToolLocator.h"

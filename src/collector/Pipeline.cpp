@@ -1,12 +1,12 @@
-#include "collector/CollectorError.h"
+#include "base/CollectorError.h"
 #include "collector/CollectorModel.h"
-#include "collector/PackageLayout.h"
+#include "steps/PackageLayout.h"
 #include "collector/RunBridge.h"
 #include "platform/ArchiveWriter.h"
 #include "platform/DesktopServices.h"
 #include "privacy/TextMasking.h"
-#include "process/CommandCapture.h"
-#include "process/Files.h"
+#include "steps/CommandCapture.h"
+#include "files/Files.h"
 #include "process/ToolLocator.h"
 
 #include <QCoreApplication>
@@ -46,12 +46,6 @@ void removeQuietly(const QString& path)
 }
 
 } // namespace
-
-QString toolsTemporaryFolder(const Platform& platform)
-{
-    const QString temporary = platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory;
-    return temporary + QLatin1Char('/') + package::toolsTempPrefix + QString::number(::getpid());
-}
 
 void writeCollectorLog(RunBridge& bridge, const QString& path)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "collector/LogSink.h"
-#include "collector/StepContext.h"
+#include "base/LogSink.h"
+#include "steps/StepContext.h"
 #include "platform/Platform.h"
 
 #include <atomic>

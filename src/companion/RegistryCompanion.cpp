@@ -1,16 +1,16 @@
 #include "companion/RegistryCompanion.h"
 
 #include "acpi/NativeACPITables.h"
-#include "collector/CollectorError.h"
-#include "collector/PackageLayout.h"
-#include "collector/StepContext.h"
+#include "base/CollectorError.h"
+#include "steps/PackageLayout.h"
+#include "steps/StepContext.h"
 #include "ioreg/RegistryTextDump.h"
 #include "kext/PortwrightKext.h"
 #include "kext/USBControllerReports.h"
-#include "platform/LibplistPropertyListService.h"
-#include "platform/registry/IoregTextLoader.h"
+#include "platform/linux/LibplistPropertyListService.h"
+#include "registry/IoregTextLoader.h"
 #include "privacy/Sanitizer.h"
-#include "process/Files.h"
+#include "files/Files.h"
 
 #include <QDir>
 #include <QFileInfo>

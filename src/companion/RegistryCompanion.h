@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QTextStream>
 
-#include "platform/AppBundle.h"
+#include "base/AppBundle.h"
 
 namespace velkor {
 

@@ -1,11 +1,11 @@
 #include "dumps/CPUFriendDump.h"
 
-#include "collector/CollectorError.h"
-#include "collector/PackageLayout.h"
+#include "base/CollectorError.h"
+#include "steps/PackageLayout.h"
 #include "platform/PropertyListService.h"
 #include "privacy/Sanitizer.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
+#include "files/Files.h"
 #include "process/ProcessRunner.h"
 
 #include <QFile>

@@ -1,12 +1,12 @@
 #include "dumps/DumpSteps.h"
 
-#include "collector/CollectorError.h"
-#include "collector/PackageLayout.h"
-#include "process/CommandCapture.h"
+#include "base/CollectorError.h"
+#include "steps/PackageLayout.h"
+#include "steps/CommandCapture.h"
 #include "dumps/EfiConfigCopy.h"
 #include "dumps/SystemReports.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
+#include "files/Files.h"
 #include "process/ProcessRunner.h"
 
 #include <QFile>

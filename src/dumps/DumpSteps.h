@@ -1,6 +1,6 @@
 #pragma once
 
-#include "collector/StepContext.h"
+#include "steps/StepContext.h"
 
 #include <QString>
 #include <functional>

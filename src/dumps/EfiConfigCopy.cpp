@@ -1,10 +1,10 @@
 #include "dumps/EfiConfigCopy.h"
 
-#include "collector/CollectorError.h"
-#include "collector/PackageLayout.h"
+#include "base/CollectorError.h"
+#include "steps/PackageLayout.h"
 #include "platform/PropertyListService.h"
 #include "privacy/Sanitizer.h"
-#include "process/Files.h"
+#include "files/Files.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #include "dumps/SystemReports.h"
 
-#include "collector/CollectorError.h"
-#include "collector/Timestamps.h"
+#include "base/CollectorError.h"
+#include "base/Timestamps.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
+#include "files/Files.h"
 #include "process/ProcessRunner.h"
 
 #include <QFile>

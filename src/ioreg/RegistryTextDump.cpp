@@ -1,11 +1,11 @@
 #include "ioreg/RegistryTextDump.h"
 
-#include "collector/CollectorError.h"
-#include "collector/StepContext.h"
-#include "collector/Timestamps.h"
-#include "platform/Registry.h"
+#include "base/CollectorError.h"
+#include "steps/StepContext.h"
+#include "base/Timestamps.h"
+#include "registry/Registry.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
+#include "files/Files.h"
 
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>

@@ -1,13 +1,13 @@
 #include "kext/PortwrightKext.h"
 
-#include "collector/CollectorError.h"
-#include "collector/PackageLayout.h"
-#include "collector/StepContext.h"
+#include "base/CollectorError.h"
+#include "steps/PackageLayout.h"
+#include "steps/StepContext.h"
 #include "kext/ControllerNaming.h"
 #include "usb/UsbTextFormat.h"
 #include "platform/PropertyListService.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
+#include "files/Files.h"
 #include "usb/NativeUSBTreeScanner.h"
 #include "usb/USBScanRules.h"
 

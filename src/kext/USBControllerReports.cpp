@@ -1,10 +1,10 @@
 #include "kext/USBControllerReports.h"
 
-#include "collector/StepContext.h"
-#include "collector/Timestamps.h"
+#include "steps/StepContext.h"
+#include "base/Timestamps.h"
 #include "kext/PortwrightKext.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
+#include "files/Files.h"
 #include "process/ProcessRunner.h"
 #include "usb/LocalizedCompare.h"
 #include "usb/NativeUSBTreeScanner.h"

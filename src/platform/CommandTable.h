@@ -20,7 +20,7 @@ struct CommandTable {
     // Pipeline: the IODeviceTree plane listing written as "ioregAPP.txt".
     StockCommand deviceTreeListing;
 
-    // Numbered dumps (owned by src/dumps, filled for Linux by addLinuxDumpCommands()).
+    // Numbered dumps (run by the dumps steps).
     StockCommand powerSettingsDump;      // Pmset.txt
     StockCommand bootArgumentsDump;      // Bootargs.txt
     StockCommand kernelVersionDump;      // KernelVersion.txt
@@ -40,7 +40,7 @@ struct CommandTable {
     StockCommand powerSchedule;
     StockCommand powerCapabilities;
 
-    // USB reports (owned by src/kext, filled for Linux by addLinuxUsbReportCommands()).
+    // USB reports (run by the USB report writer).
     StockCommand usbPowerSettings;       // USBPower.txt
     StockCommand usbPowerAssertions;
     StockCommand usbDeviceTree;

@@ -23,14 +23,4 @@ public:
     virtual std::vector<MachineIdentifier> identifiers() const = 0;
 };
 
-// The Linux machine under root (default "/"): DMI, /sys/class/net, USB and block devices.
-class LinuxMachineIdentifierSource : public MachineIdentifierSource {
-public:
-    explicit LinuxMachineIdentifierSource(QString root = QStringLiteral("/")) : m_root(std::move(root)) {}
-    std::vector<MachineIdentifier> identifiers() const override;
-
-private:
-    QString m_root;
-};
-
 } // namespace velkor

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AppBundle.h"
+#include "base/AppBundle.h"
 #include "platform/CommandTable.h"
 
 #include <memory>
@@ -28,12 +28,5 @@ struct Platform {
     // Where transient folders go; empty means the system's temporary folder.
     QString temporaryDirectory;
 };
-
-// The platform of the running Linux machine, for a program whose executable is in
-// executableDirectory. Defined with the program's steps, where every service is wired.
-Platform makeLinuxPlatform(const QString& executableDirectory);
-
-// The Linux commands of the command table.
-CommandTable linuxCommandTable(const AppBundle& bundle);
 
 } // namespace velkor

@@ -1,11 +1,10 @@
 #include "privacy/Sanitizer.h"
 
-#include "collector/CollectorError.h"
-#include "collector/StepContext.h"
+#include "base/CollectorError.h"
 #include "platform/PropertyListService.h"
 #include "privacy/TextMasking.h"
-#include "process/Files.h"
-#include "process/TextDecoding.h"
+#include "files/Files.h"
+#include "files/TextDecoding.h"
 
 #include <QFile>
 #include <QStringList>
@@ -146,13 +145,6 @@ void sanitizeDirectory(PropertyListService& propertyLists, const QString& folder
         for (const QString& sub : folders)
             pending.push_back({sub, current.depth + 1});
     }
-}
-
-void sanitizeWorkFolder(StepContext& context, const QString& work)
-{
-    if (!context.platform.propertyLists)
-        throw CollectorError::operationFailed(QStringLiteral("No property-list service to convert property lists with."));
-    sanitizeDirectory(*context.platform.propertyLists, work);
 }
 
 } // namespace velkor

@@ -8,7 +8,6 @@
 namespace velkor {
 
 class PropertyListService;
-struct StepContext;
 
 // Whether the folder walk masks a file: its extension, lower-cased, is "plist", "spx", "xml",
 // "txt" or "log".
@@ -33,8 +32,5 @@ void sanitizeTextLikeFile(PropertyListService& propertyLists, const QString& pat
 // nothing is archived with files the walk did not reach.
 void sanitizeDirectory(PropertyListService& propertyLists, const QString& folder);
 void sanitizeDirectory(PropertyListService& propertyLists, const QString& folder, const TextMasker& mask);
-
-// The pipeline's masking step over the work folder, with the platform's property lists.
-void sanitizeWorkFolder(StepContext& context, const QString& work);
 
 } // namespace velkor

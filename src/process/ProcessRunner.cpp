@@ -1,7 +1,7 @@
 #include "process/ProcessRunner.h"
 
-#include "collector/CollectorError.h"
-#include "process/TextDecoding.h"
+#include "base/CollectorError.h"
+#include "files/TextDecoding.h"
 
 #include <QFile>
 

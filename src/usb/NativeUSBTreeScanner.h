@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/AppBundle.h"
-#include "platform/Registry.h"
+#include "base/AppBundle.h"
+#include "registry/Registry.h"
 #include "usb/USBRecords.h"
 
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AppBundle.h"
+#include "base/AppBundle.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "usb/USBScanRules.h"
 
-#include "process/TextDecoding.h"
+#include "files/TextDecoding.h"
 
 #include "usb/LocalizedCompare.h"
 

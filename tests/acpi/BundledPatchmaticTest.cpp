@@ -2,8 +2,8 @@
 // step with the real administrator runner. Reading the tables needs root.
 #include "acpi/PrivilegedExtraction.h"
 
-#include "collector/StepContext.h"
-#include "platform/LinuxAdministratorRunner.h"
+#include "steps/StepContext.h"
+#include "platform/linux/LinuxAdministratorRunner.h"
 #include "process/ProcessRunner.h"
 #include "support/TestFiles.h"
 

@@ -1,7 +1,7 @@
 #include "acpi/NativeACPITables.h"
 
-#include "platform/TreeRegistry.h"
-#include "platform/registry/IoregTextLoader.h"
+#include "registry/TreeRegistry.h"
+#include "registry/IoregTextLoader.h"
 #include "support/TestFiles.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "acpi/PrivilegedExtraction.h"
 
-#include "collector/CollectorError.h"
-#include "collector/StepContext.h"
-#include "platform/TreeRegistry.h"
+#include "base/CollectorError.h"
+#include "steps/StepContext.h"
+#include "registry/TreeRegistry.h"
 #include "support/FakeAdministratorRunner.h"
 #include "support/TestFiles.h"
 

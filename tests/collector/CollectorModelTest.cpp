@@ -1,6 +1,6 @@
-#include "collector/CollectorError.h"
+#include "base/CollectorError.h"
 #include "collector/CollectorModel.h"
-#include "collector/Timestamps.h"
+#include "base/Timestamps.h"
 #include "process/ProcessRunner.h"
 #include "support/TestFiles.h"
 #include "support/TestPlatform.h"

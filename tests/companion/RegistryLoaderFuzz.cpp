@@ -2,8 +2,8 @@
 // drives LLVMFuzzerTestOneInput; otherwise the main below feeds it a bounded number of random
 // mutations of the seed registries (cut, spliced, bytes flipped, brackets and quotes dropped
 // in) so that CI runs it under the sanitizers like any test.
-#include "collector/CollectorError.h"
-#include "platform/registry/IoregTextLoader.h"
+#include "base/CollectorError.h"
+#include "registry/IoregTextLoader.h"
 
 #include <QByteArray>
 #include <QFile>

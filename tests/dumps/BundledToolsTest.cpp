@@ -1,6 +1,6 @@
 // The helper tools shipped in Resources/Tools, run on small copies of sysfs and /proc.
 #include "dumps/DumpsTestSupport.h"
-#include "platform/LibplistPropertyListService.h"
+#include "platform/linux/LibplistPropertyListService.h"
 #include "process/ProcessRunner.h"
 
 #include <QElapsedTimer>

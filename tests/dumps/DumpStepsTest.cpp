@@ -1,5 +1,5 @@
-#include "collector/CollectorError.h"
-#include "process/CommandCapture.h"
+#include "base/CollectorError.h"
+#include "steps/CommandCapture.h"
 #include "dumps/DumpSteps.h"
 #include "dumps/DumpsTestSupport.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "collector/CollectorError.h"
-#include "collector/LogSink.h"
-#include "collector/StepContext.h"
+#include "base/CollectorError.h"
+#include "base/LogSink.h"
+#include "steps/StepContext.h"
 #include "platform/CommandTable.h"
 #include "support/TestFiles.h"
 #include "support/TestPlatform.h"

@@ -1,9 +1,9 @@
 #include "ioreg/RegistryTextDump.h"
 
-#include "collector/CollectorError.h"
-#include "collector/StepContext.h"
-#include "platform/TreeRegistry.h"
-#include "platform/registry/IoregTextLoader.h"
+#include "base/CollectorError.h"
+#include "steps/StepContext.h"
+#include "registry/TreeRegistry.h"
+#include "registry/IoregTextLoader.h"
 #include "support/TestFiles.h"
 
 #include <QRegularExpression>

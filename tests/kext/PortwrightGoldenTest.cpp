@@ -1,8 +1,8 @@
 #include "kext/PortwrightKext.h"
 
 #include "kext/PlistReading.h"
-#include "platform/LibplistPropertyListService.h"
-#include "platform/registry/IoregTextLoader.h"
+#include "platform/linux/LibplistPropertyListService.h"
+#include "registry/IoregTextLoader.h"
 #include "usb/NativeUSBTreeScanner.h"
 
 #include "support/TestFiles.h"

@@ -1,9 +1,9 @@
 #include "kext/PortwrightKext.h"
 
-#include "collector/CollectorError.h"
-#include "collector/StepContext.h"
+#include "base/CollectorError.h"
+#include "steps/StepContext.h"
 #include "kext/PlistReading.h"
-#include "platform/LibplistPropertyListService.h"
+#include "platform/linux/LibplistPropertyListService.h"
 #include "process/ProcessRunner.h"
 #include "usb/UsbTestRegistry.h"
 

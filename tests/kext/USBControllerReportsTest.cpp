@@ -1,8 +1,7 @@
 #include "kext/USBControllerReports.h"
 
-#include "collector/CollectorError.h"
-#include "collector/StepContext.h"
-#include "kext/LinuxUsbReportCommands.h"
+#include "base/CollectorError.h"
+#include "steps/StepContext.h"
 #include "process/ProcessRunner.h"
 #include "usb/UsbTestRegistry.h"
 
@@ -158,22 +157,6 @@ TEST_F(USBReportFiles, PowerReportKeepsGoingPastFailingCommandsAndMasks)
     writeUSBPowerReport(context, to);
     EXPECT_TRUE(readText(to).endsWith("SPUSBDataType:\nFailure/timeout while running /nonexistent/lsusb -t\n"));
     EXPECT_THROW(writeUSBPowerReport(context, environment.path("missing/USBPower.txt")), VelkorError);
-}
-
-TEST(LinuxUsbReportCommands, RunTheMachinesOwnToolsAndSucceedWhereSysfsIsThin)
-{
-    CommandTable table;
-    addLinuxUsbReportCommands(table, AppBundle());
-    for (const StockCommand* command : {&table.usbPowerSettings, &table.usbPowerAssertions, &table.usbDeviceTree})
-        EXPECT_TRUE(command->program.startsWith('/')) << command->program.toStdString();
-
-    // The shell scripts read what the machine has and never fail for a missing file or tool.
-    const QString settings = runProcess(table.usbPowerSettings.program, table.usbPowerSettings.arguments, std::nullopt, 8);
-    EXPECT_TRUE(settings.contains("System sleep states:\n/sys/power/state: ")) << settings.toStdString();
-    EXPECT_TRUE(settings.contains("Power sources:\n")) << settings.toStdString();
-    const QString tree = runProcess(table.usbDeviceTree.program, table.usbDeviceTree.arguments, std::nullopt, 25);
-    EXPECT_FALSE(tree.isEmpty());
-    EXPECT_FALSE(tree.contains("No such file")) << tree.toStdString();
 }
 
 } // namespace

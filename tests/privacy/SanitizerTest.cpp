@@ -1,7 +1,7 @@
-#include "collector/CollectorError.h"
-#include "collector/LogSink.h"
-#include "collector/StepContext.h"
-#include "platform/LibplistPropertyListService.h"
+#include "base/CollectorError.h"
+#include "base/LogSink.h"
+#include "steps/StepContext.h"
+#include "platform/linux/LibplistPropertyListService.h"
 #include "privacy/Sanitizer.h"
 #include "privacy/TextMasking.h"
 #include "support/QtPrinters.h"
@@ -229,27 +229,6 @@ TEST_F(Sanitizer, TreeTooDeepToWalkFailsTheStep)
         deep += "/d";
     put(deep + "/far.txt", kUuidLine);
     EXPECT_THROW(sanitizeDirectory(propertyLists, root.path()), CollectorError);
-}
-
-struct SilentLog : LogSink {
-    void log(const QString& message) override { lines.append(message); }
-    QStringList lines;
-};
-
-TEST_F(Sanitizer, WorkFolderStepUsesThePlatformPropertyLists)
-{
-    put("SendToZantro_Work/OC-config.plist", binaryConfig());
-    SilentLog log;
-    Platform platform;
-    StepContext context{log, platform};
-    EXPECT_THROW(sanitizeWorkFolder(context, path("SendToZantro_Work")), CollectorError);
-
-    platform.propertyLists = std::make_shared<LibplistPropertyListService>();
-    sanitizeWorkFolder(context, path("SendToZantro_Work"));
-    const QString xml = readText(path("SendToZantro_Work/OC-config.plist"));
-    EXPECT_TRUE(xml.contains("<key>MLB</key>")) << xml.toStdString();
-    EXPECT_FALSE(xml.contains("C02733100J9JG36A8"));
-    EXPECT_TRUE(log.lines.isEmpty()) << "masking logs nothing";
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "collector/CollectorError.h"
+#include "base/CollectorError.h"
 #include "process/ProcessRunner.h"
 #include "support/TestFiles.h"
 

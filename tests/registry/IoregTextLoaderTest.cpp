@@ -1,4 +1,4 @@
-#include "platform/registry/IoregTextLoader.h"
+#include "registry/IoregTextLoader.h"
 
 #include "registry/RegistryTestSupport.h"
 #include "support/TestFiles.h"

@@ -1,5 +1,5 @@
-#include "platform/registry/IoregTextLoader.h"
-#include "platform/registry/IoregTextPrinter.h"
+#include "registry/IoregTextLoader.h"
+#include "registry/IoregTextPrinter.h"
 
 #include "process/ProcessRunner.h"
 #include "registry/RegistryTestSupport.h"

@@ -1,5 +1,5 @@
-#include "platform/TreeRegistry.h"
-#include "platform/registry/IoregTextPrinter.h"
+#include "registry/TreeRegistry.h"
+#include "registry/IoregTextPrinter.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "collector/CollectorError.h"
+#include "base/CollectorError.h"
 #include "platform/AdministratorRunner.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "support/TestPlatform.h"
 
-#include "platform/LibplistPropertyListService.h"
-#include "platform/LibzipArchiveWriter.h"
+#include "platform/linux/LibplistPropertyListService.h"
+#include "platform/linux/LibzipArchiveWriter.h"
 #include "support/TestFiles.h"
 
 #include <QCoreApplication>

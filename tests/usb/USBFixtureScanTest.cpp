@@ -1,4 +1,4 @@
-#include "platform/registry/IoregTextLoader.h"
+#include "registry/IoregTextLoader.h"
 #include "usb/NativeUSBTreeScanner.h"
 
 #include "support/TestFiles.h"

@@ -1,4 +1,4 @@
-#include "platform/registry/SysfsRegistry.h"
+#include "platform/linux/SysfsRegistry.h"
 #include "process/ProcessRunner.h"
 #include "usb/NativeUSBTreeScanner.h"
 

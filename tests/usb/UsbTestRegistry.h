@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/TreeRegistry.h"
+#include "registry/TreeRegistry.h"
 #include "usb/USBRecords.h"
 
 #include <QByteArray>

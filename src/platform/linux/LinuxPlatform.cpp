@@ -1,0 +1,29 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include "platform/linux/LinuxCommandTable.h"
+#include "platform/linux/LibplistPropertyListService.h"
+#include "platform/linux/LibzipArchiveWriter.h"
+#include "platform/linux/LinuxAdministratorRunner.h"
+#include "platform/linux/LinuxDesktopServices.h"
+#include "platform/linux/LinuxMachineIdentifiers.h"
+#include "platform/linux/SysfsRegistry.h"
+
+#include <QDir>
+
+namespace velkor {
+
+Platform makeLinuxPlatform(const QString& executableDirectory)
+{
+    Platform platform;
+    platform.bundle = AppBundle::forExecutableDirectory(executableDirectory, QDir::homePath());
+    platform.commands = linuxCommandTable(platform.bundle);
+    platform.desktop = std::make_shared<LinuxDesktopServices>();
+    platform.archive = std::make_shared<LibzipArchiveWriter>();
+    platform.propertyLists = std::make_shared<LibplistPropertyListService>();
+    platform.identifiers = std::make_shared<LinuxMachineIdentifierSource>();
+    platform.administrator = std::make_shared<LinuxAdministratorRunner>();
+    platform.registry = std::make_shared<SysfsRegistry>(QStringLiteral("/"));
+    return platform;
+}
+
+} // namespace velkor

@@ -1,0 +1,184 @@
+#include "registry/IoregTextPrinter.h"
+
+#include <QByteArray>
+#include <QVariantList>
+#include <QVariantMap>
+#include <vector>
+
+namespace velkor {
+namespace {
+
+constexpr int kMaxPrintedDepth = 512;
+constexpr int kMaxPrintedEntries = 200000;
+// Values nest a few levels in practice; deeper ones are written as an empty text.
+constexpr int kMaxValueNesting = 256;
+constexpr quint64 kFirstEntryId = 0x100000100;
+
+// Data that is one or more printable texts, each ended by one NUL, is written as quoted texts;
+// anything else as hex, so that reading the text back gives the same bytes.
+bool isQuotableData(const QByteArray& bytes)
+{
+    if (bytes.size() < 2 || bytes.back() != '\0')
+        return false;
+    bool textBefore = false;
+    for (const char c : bytes) {
+        if (c == '\0') {
+            if (!textBefore)
+                return false;
+            textBefore = false;
+        } else if (c >= 0x20 && c <= 0x7e && c != '"') {
+            textBefore = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void appendData(QString& out, const QByteArray& bytes)
+{
+    out += QLatin1Char('<');
+    if (isQuotableData(bytes)) {
+        const QList<QByteArray> texts = bytes.left(bytes.size() - 1).split('\0');
+        for (qsizetype i = 0; i < texts.size(); ++i) {
+            if (i > 0)
+                out += QLatin1Char(',');
+            out += QLatin1Char('"') + QString::fromLatin1(texts[i]) + QLatin1Char('"');
+        }
+    } else {
+        out += QString::fromLatin1(bytes.toHex());
+    }
+    out += QLatin1Char('>');
+}
+
+void appendValue(QString& out, const QVariant& value, int nesting)
+{
+    if (nesting > kMaxValueNesting) {
+        out += QStringLiteral("\"\"");
+        return;
+    }
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        out += value.toBool() ? QStringLiteral("Yes") : QStringLiteral("No");
+        return;
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+        out += QString::number(value.toLongLong());
+        return;
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+    case QMetaType::UShort:
+        out += QString::number(value.toULongLong());
+        return;
+    case QMetaType::QByteArray:
+        appendData(out, value.toByteArray());
+        return;
+    case QMetaType::QVariantList: {
+        out += QLatin1Char('(');
+        const QVariantList list = value.toList();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (i > 0)
+                out += QLatin1Char(',');
+            appendValue(out, list[i], nesting + 1);
+        }
+        out += QLatin1Char(')');
+        return;
+    }
+    case QMetaType::QVariantMap: {
+        out += QLatin1Char('{');
+        const QVariantMap map = value.toMap();
+        bool first = true;
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            if (!first)
+                out += QLatin1Char(',');
+            first = false;
+            out += QLatin1Char('"') + it.key() + QStringLiteral("\"=");
+            appendValue(out, it.value(), nesting + 1);
+        }
+        out += QLatin1Char('}');
+        return;
+    }
+    default:
+        out += QLatin1Char('"') + value.toString() + QLatin1Char('"');
+        return;
+    }
+}
+
+struct Level {
+    std::unique_ptr<RegistryIterator> iterator;
+    std::unique_ptr<RegistryEntry> next; // looked up in advance: the tree lines need to know
+    QString prefix;                      // the drawing in front of this level's "+-o"
+};
+
+} // namespace
+
+QString printIoregText(const Registry& registry, const QString& plane, bool withProperties, bool* truncated)
+{
+    if (truncated)
+        *truncated = false;
+    QString out;
+    std::unique_ptr<RegistryEntry> root = registry.rootEntry();
+    if (!root)
+        return out;
+
+    std::vector<Level> levels;
+    quint64 id = kFirstEntryId;
+    int printed = 0;
+    bool cut = false;
+
+    // Writes one entry and, when it has children, opens the level below it.
+    const auto visit = [&](RegistryEntry& entry, const QString& prefix, bool laterSiblings) {
+        const QString location = entry.location(plane);
+        out += prefix + QStringLiteral("+-o ") + entry.name(plane) + (location.isEmpty() ? QString() : QLatin1Char('@') + location)
+            + QStringLiteral("  <class ") + entry.className() + QStringLiteral(", id 0x") + QString::number(id++, 16)
+            + QStringLiteral(">\n");
+        ++printed;
+
+        std::unique_ptr<RegistryIterator> children = entry.childIterator(plane);
+        std::unique_ptr<RegistryEntry> first = children ? children->next() : nullptr;
+        if (first && static_cast<int>(levels.size()) >= kMaxPrintedDepth) {
+            cut = true;
+            first.reset();
+        }
+        const QString childPrefix = prefix + (laterSiblings ? QStringLiteral("| ") : QStringLiteral("  "));
+        if (withProperties) {
+            const QString blockPrefix = childPrefix + (first ? QStringLiteral("| ") : QStringLiteral("  "));
+            out += blockPrefix + QStringLiteral("{\n");
+            const QVariantMap properties = entry.properties();
+            for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+                out += blockPrefix + QStringLiteral("  \"") + it.key() + QStringLiteral("\" = ");
+                appendValue(out, it.value(), 0);
+                out += QLatin1Char('\n');
+            }
+            out += blockPrefix + QStringLiteral("}\n") + blockPrefix + QLatin1Char('\n');
+        }
+        if (first)
+            levels.push_back(Level{std::move(children), std::move(first), childPrefix});
+    };
+
+    visit(*root, QString(), false);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (!level.next) {
+            levels.pop_back();
+            continue;
+        }
+        if (printed >= kMaxPrintedEntries) {
+            cut = true;
+            break;
+        }
+        std::unique_ptr<RegistryEntry> entry = std::move(level.next);
+        level.next = level.iterator->next();
+        const bool laterSiblings = level.next != nullptr;
+        const QString prefix = level.prefix;
+        visit(*entry, prefix, laterSiblings); // may grow levels; `level` is not used after this
+    }
+    if (truncated)
+        *truncated = cut;
+    return out;
+}
+
+} // namespace velkor

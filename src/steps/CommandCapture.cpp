@@ -1,0 +1,31 @@
+#include "steps/CommandCapture.h"
+
+#include "base/CollectorError.h"
+#include "privacy/TextMasking.h"
+#include "files/Files.h"
+#include "process/ProcessRunner.h"
+
+#include <optional>
+
+namespace velkor {
+
+QString commandFailureText(const StockCommand& command, const std::exception& reason)
+{
+    return failureText(command.program, command.arguments) + QLatin1Char('\n') + describeError(reason) + QLatin1Char('\n');
+}
+
+void captureCommandOutput(const StockCommand& command, double timeoutSeconds, const QString& target)
+{
+    QString failure;
+    try {
+        const QString output = runProcess(command.program, command.arguments, std::nullopt, timeoutSeconds);
+        writeTextFile(target, maskText(output));
+        return;
+    } catch (const std::exception& error) {
+        failure = commandFailureText(command, error);
+    }
+    // The partial output inside a time-out's reason is masked like any other output.
+    writeTextFile(target, maskText(failure));
+}
+
+} // namespace velkor

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "base/LogSink.h"
+#include "platform/Platform.h"
+#include "process/ToolLocator.h"
+
+#include <QString>
+#include <functional>
+
+namespace velkor {
+
+// What a collection step receives: where to log and the machine's services.
+struct StepContext {
+    LogSink& log;
+    const Platform& platform;
+
+    ToolLocator tools() const { return ToolLocator(platform.bundle); }
+};
+
+// The steps of one run, in the order the pipeline calls them. A step that is not set is not
+// part of the run. Tests replace steps with their own.
+struct CollectionSteps {
+    std::function<void(StepContext&, const QString& patchmatic, const QString& acpiDir)> extractACPIWithValidation;
+    std::function<void(StepContext&, const QString& work, const QString& logsDir)> collectSweepkitStyleDumps;
+    std::function<void(StepContext&, const QString& work)> collectCPUFriendDump;
+    std::function<void(StepContext&, const QString& destination)> writeFallbackIORegText;
+    std::function<void(StepContext&, const QString& work)> generatePortwrightKext;
+    std::function<void(StepContext&, const QString& destination)> writeSystemInfo;
+    std::function<void(StepContext&, const QString& work)> sanitizeDirectory;
+    // Runs after the folder masking and before the run log is written.
+    std::function<void(StepContext&, const QString& work)> auditPrivacy;
+    // Extra masking of the run log file, after the redaction rules.
+    std::function<QString(const QString& maskedLog)> maskCollectorLog;
+};
+
+// The run's private temporary folder ("Velkor_Tools_" and the process identifier); the
+// pipeline creates it at the start of a run and removes it at the end.
+QString toolsTemporaryFolder(const Platform& platform);
+
+} // namespace velkor
