@@ -67,7 +67,12 @@ int main(int argc, char* argv[])
     const QString startNote = velkor::settleStartingUser();
 
     if (!displayAvailable()) {
-        std::fputs("Velkor needs a graphical display, and none was found (DISPLAY and WAYLAND_DISPLAY are not set).\n", stderr);
+        // pkexec hands a program no display unless its polkit action allows one.
+        if (qEnvironmentVariableIsSet("PKEXEC_UID"))
+            std::fputs("Velkor needs a graphical display, and pkexec passed none on: start velkor without pkexec; "
+                       "it asks for administrator rights itself when the ACPI step needs them.\n", stderr);
+        else
+            std::fputs("Velkor needs a graphical display, and none was found (DISPLAY and WAYLAND_DISPLAY are not set).\n", stderr);
         return 1;
     }
 
