@@ -1,5 +1,5 @@
 #!/bin/sh
-# Installs what is needed, builds Velkor and starts it.
+# Installs what building and running Velkor needs, builds it with every core and starts it.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -9,6 +9,6 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
 fi
 
 scripts/install-dependencies.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_BUILD_TESTS=OFF -DVELKOR_BUILD_BENCHMARKS=OFF > /dev/null
-cmake --build build -j2
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVELKOR_BUILD_TESTS=OFF -DVELKOR_BUILD_BENCHMARKS=OFF > /dev/null
+cmake --build build -j"$(nproc 2>/dev/null || getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)"
 exec build/Velkor.app/Contents/MacOS/velkor

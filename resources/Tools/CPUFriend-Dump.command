@@ -20,6 +20,19 @@
 LC_ALL=C
 export LC_ALL
 
+case $1 in
+    --help|-h)
+        echo "usage: CPUFriend-Dump.command FOLDER [ROOT]"
+        echo "Writes the CPU frequency and power-management data (cpufreq policies, P-state driver,"
+        echo "C-states, processor identity, thermal zones and RAPL limits) as text files into FOLDER."
+        exit 0 ;;
+    -*)
+        # An option is never a folder: nothing is created under its name.
+        echo "CPUFriend-Dump: unknown option $1" >&2
+        echo "usage: CPUFriend-Dump.command FOLDER [ROOT]" >&2
+        exit 2 ;;
+esac
+
 out=$1
 R=${2%/}
 if [ -z "$out" ]; then

@@ -11,6 +11,17 @@
 LC_ALL=C
 export LC_ALL
 
+case $1 in
+    --help|-h)
+        echo "usage: ListCodec.command [ASOUND-DIR]"
+        echo "Lists the HDA audio codecs: name, address, vendor and subsystem IDs, revision."
+        exit 0 ;;
+    -*)
+        echo "ListCodec: unknown option $1" >&2
+        echo "usage: ListCodec.command [ASOUND-DIR]" >&2
+        exit 2 ;;
+esac
+
 asound=${1:-/proc/asound}
 [ -d "$asound" ] || exit 0
 

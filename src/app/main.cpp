@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "collector/CollectorModel.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/StartingUser.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -12,8 +13,44 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 
 namespace {
+
+const char* const usageText =
+    "Usage: velkor [--help | --version]\n"
+    "\n"
+    "Opens Velkor's window. Its button gathers a sanitized diagnostic package of this PC (ACPI tables,\n"
+    "USB ports, power and CPU data, bootloader configuration, device-registry listings and a USB\n"
+    "port-map kext made from the live hardware) and leaves it as SendToZantro.zip on the Desktop.\n"
+    "Serial numbers, UUIDs, MLB, ROM and MAC addresses are masked before packing. Only the ACPI step\n"
+    "asks for administrator rights.\n"
+    "\n"
+    "Started as root through sudo or pkexec, Velkor runs as the user who started it and writes to\n"
+    "that user's Desktop.\n"
+    "\n"
+    "  -h, --help     print this text and exit\n"
+    "      --version  print the version and exit\n"
+    "\n"
+    "See velkor(1); velkor-registry(1) reads a saved Mac registry.\n";
+
+// --help and --version answer on standard output and end the program before anything else
+// happens; every other argument is left to Qt.
+std::optional<int> answerInformationRequest(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usageText, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("Velkor " VELKOR_VERSION "\n", stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+    }
+    return std::nullopt;
+}
 
 bool displayAvailable()
 {
@@ -25,8 +62,17 @@ bool displayAvailable()
 
 int main(int argc, char* argv[])
 {
+    if (const std::optional<int> status = answerInformationRequest(argc, argv))
+        return *status;
+    const QString startNote = velkor::settleStartingUser();
+
     if (!displayAvailable()) {
-        std::fputs("Velkor needs a graphical display, and none was found (DISPLAY and WAYLAND_DISPLAY are not set).\n", stderr);
+        // pkexec hands a program no display unless its polkit action allows one.
+        if (qEnvironmentVariableIsSet("PKEXEC_UID"))
+            std::fputs("Velkor needs a graphical display, and pkexec passed none on: start velkor without pkexec; "
+                       "it asks for administrator rights itself when the ACPI step needs them.\n", stderr);
+        else
+            std::fputs("Velkor needs a graphical display, and none was found (DISPLAY and WAYLAND_DISPLAY are not set).\n", stderr);
         return 1;
     }
 
@@ -38,7 +84,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velkor.png")));
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
-    velkor::CollectorModel model(velkor::makeLinuxPlatform(QCoreApplication::applicationDirPath()),
+    velkor::CollectorModel model(velkor::makeLinuxPlatform(QCoreApplication::applicationDirPath(), startNote),
                                  velkor::standardCollectionSteps());
     velkor::AppMenus menus(velkor::infoPlistPath(model.platform().bundle));
 

@@ -86,6 +86,13 @@ void CollectorModel::append(const QString& message)
     emit logTextChanged();
 }
 
+QString CollectorModel::outputLocation() const
+{
+    if (m_platform.desktop->desktopNote().isEmpty())
+        return QStringLiteral("~/Desktop/") + zipName();
+    return desktopURL() + QLatin1Char('/') + zipName();
+}
+
 QString CollectorModel::desktopURL() const
 {
     return m_platform.desktop->desktopPath();
@@ -97,6 +104,8 @@ void CollectorModel::prepareInitialChecks()
     setPatchmatic(patchmatic);
     append(QStringLiteral("App started."));
     append(QStringLiteral("Target Desktop: ") + desktopURL());
+    if (const QString note = m_platform.desktop->desktopNote(); !note.isEmpty())
+        append(note + QStringLiteral(" Output: ") + outputLocation());
     if (patchmatic)
         append(QStringLiteral("patchmatic found: ") + *patchmatic);
     else

@@ -26,6 +26,7 @@ class CollectorModel : public QObject {
     Q_PROPERTY(bool patchmaticFound READ patchmaticFound NOTIFY patchmaticChanged)
     Q_PROPERTY(QString patchmaticPath READ patchmaticPath NOTIFY patchmaticChanged)
     Q_PROPERTY(QString zipName READ zipName CONSTANT)
+    Q_PROPERTY(QString outputLocation READ outputLocation CONSTANT)
 
 public:
     CollectorModel(Platform platform, CollectionSteps steps, QObject* parent = nullptr);
@@ -38,6 +39,9 @@ public:
     bool patchmaticFound() const { return m_patchmaticFound; }
     QString patchmaticPath() const { return m_patchmaticPath; }
     QString zipName() const;
+    // Where the archive goes, as the footer shows it: "~/Desktop/SendToZantro.zip", or the
+    // whole path when the Desktop comes with a note (the program was started as root).
+    QString outputLocation() const;
 
     Q_INVOKABLE void prepareInitialChecks();
     Q_INVOKABLE void startCollection();

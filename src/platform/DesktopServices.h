@@ -12,6 +12,9 @@ public:
     virtual ~DesktopServices() = default;
     // The user's Desktop folder; home + "/Desktop" when the session names none. Not created.
     virtual QString desktopPath() const = 0;
+    // Why the archive goes to this Desktop when that is not plainly the Desktop of the user who
+    // opened the window (the program was started as root); empty otherwise.
+    virtual QString desktopNote() const { return {}; }
     // Shows the file selected in the file manager.
     virtual void revealFile(const QString& path) = 0;
     // Opens a web page in the default browser.

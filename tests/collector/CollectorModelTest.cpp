@@ -30,6 +30,20 @@ TEST(CollectorModel, StartupChecksWithoutPatchmatic)
                            "CPUFriend-Dump mode: embedded inside SendToZantro.zip, no separate Desktop ZIP."}));
 }
 
+TEST(CollectorModel, ADesktopChosenForAnotherReasonIsNamedWholeInTheLogAndTheFooter)
+{
+    TestEnvironment env;
+    CollectorModel plain(env.platform, CollectionSteps{});
+    EXPECT_EQ(plain.outputLocation(), "~/Desktop/SendToZantro.zip");
+
+    env.desktopServices->note = "Velkor runs as root and was not started through sudo or pkexec by another user, so the archive goes to root's Desktop.";
+    CollectorModel model(env.platform, CollectionSteps{});
+    model.prepareInitialChecks();
+    EXPECT_EQ(model.outputLocation(), env.desktop() + "/SendToZantro.zip");
+    EXPECT_EQ(logMessages(model.logText()).mid(1, 2),
+              QStringList({"Target Desktop: " + env.desktop(), env.desktopServices->note + " Output: " + env.desktop() + "/SendToZantro.zip"}));
+}
+
 TEST(CollectorModel, StartupChecksFindTheBundledPatchmatic)
 {
     TestEnvironment env;

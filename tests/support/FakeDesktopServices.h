@@ -12,10 +12,12 @@ class FakeDesktopServices : public DesktopServices {
 public:
     explicit FakeDesktopServices(QString desktop) : m_desktop(std::move(desktop)) {}
     QString desktopPath() const override { return m_desktop; }
+    QString desktopNote() const override { return note; }
     void revealFile(const QString& path) override { revealed.append(path); }
     void openUrl(const QString& url) override { openedUrls.append(url); }
     void playSound(SoundCue cue) override { sounds.push_back(cue); }
 
+    QString note;
     QStringList revealed;
     QStringList openedUrls;
     std::vector<SoundCue> sounds;

@@ -273,7 +273,7 @@ ApplicationWindow {
             }
             Label {
                 objectName: "outputLabel"
-                text: "Output: ~/Desktop/" + window.collector.zipName
+                text: "Output: " + window.collector.outputLocation
                 font.pixelSize: 12
                 color: window.secondaryColor
             }

@@ -16,9 +16,11 @@
 
 namespace {
 
+const char* const usageLine = "usage: ioreg [-l] [-w width] [-p IOService|IODeviceTree] [--root folder]\n";
+
 int usage(const char* problem)
 {
-    std::fprintf(stderr, "ioreg: %s\nusage: ioreg [-l] [-w width] [-p IOService|IODeviceTree] [--root folder]\n", problem);
+    std::fprintf(stderr, "ioreg: %s\n%s", problem, usageLine);
     return 2;
 }
 
@@ -32,6 +34,11 @@ int main(int argc, char** argv)
 
     for (int i = 1; i < argc; ++i) {
         const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            std::fputs(usageLine, stdout);
+            std::fputs("Lists one plane of this machine's registry, read from sysfs, as `ioreg -l -w0` prints it.\n", stdout);
+            return 0;
+        }
         if (argument == QLatin1String("--root")) {
             if (++i >= argc)
                 return usage("--root needs a folder");

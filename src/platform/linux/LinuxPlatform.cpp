@@ -12,12 +12,12 @@
 
 namespace velkor {
 
-Platform makeLinuxPlatform(const QString& executableDirectory)
+Platform makeLinuxPlatform(const QString& executableDirectory, const QString& startNote)
 {
     Platform platform;
     platform.bundle = AppBundle::forExecutableDirectory(executableDirectory, QDir::homePath());
     platform.commands = linuxCommandTable(platform.bundle);
-    platform.desktop = std::make_shared<LinuxDesktopServices>();
+    platform.desktop = std::make_shared<LinuxDesktopServices>(startNote);
     platform.archive = std::make_shared<LibzipArchiveWriter>();
     platform.propertyLists = std::make_shared<LibplistPropertyListService>();
     platform.identifiers = std::make_shared<LinuxMachineIdentifierSource>();
