@@ -14,14 +14,18 @@ constexpr int kMaxPrintedEntries = 200000;
 constexpr int kMaxValueNesting = 256;
 constexpr quint64 kFirstEntryId = 0x100000100;
 
-// Data that is one or more printable texts, each ended by one NUL, is written as quoted texts;
-// anything else as hex, so that reading the text back gives the same bytes.
+// Data that is printable texts, each followed by one zero byte (the last one's zero byte may be
+// left out), is written as quoted texts the way ioreg writes them; anything else as hex. The
+// loader reads <"a","b"> back as "a", a zero byte and "b": exactly the bytes, except that a
+// zero byte ending the data is not there any more.
 bool isQuotableData(const QByteArray& bytes)
 {
-    if (bytes.size() < 2 || bytes.back() != '\0')
+    const qsizetype end = bytes.endsWith('\0') ? bytes.size() - 1 : bytes.size();
+    if (end < 1)
         return false;
     bool textBefore = false;
-    for (const char c : bytes) {
+    for (qsizetype i = 0; i < end; ++i) {
+        const char c = bytes[i];
         if (c == '\0') {
             if (!textBefore)
                 return false;
@@ -32,19 +36,24 @@ bool isQuotableData(const QByteArray& bytes)
             return false;
         }
     }
-    return true;
+    return textBefore;
 }
 
 void appendData(QString& out, const QByteArray& bytes)
 {
     out += QLatin1Char('<');
     if (isQuotableData(bytes)) {
-        const QList<QByteArray> texts = bytes.left(bytes.size() - 1).split('\0');
-        for (qsizetype i = 0; i < texts.size(); ++i) {
-            if (i > 0)
-                out += QLatin1Char(',');
-            out += QLatin1Char('"') + QString::fromLatin1(texts[i]) + QLatin1Char('"');
+        const QByteArray texts = bytes.endsWith('\0') ? bytes.left(bytes.size() - 1) : bytes;
+        QByteArray quoted = "\"";
+        quoted.reserve(texts.size() + 2);
+        for (const char c : texts) {
+            if (c == '\0')
+                quoted += "\",\"";
+            else
+                quoted += c;
         }
+        quoted += '"';
+        out += QLatin1String(quoted);
     } else {
         out += QString::fromLatin1(bytes.toHex());
     }

@@ -23,6 +23,8 @@ TEST(IoregTextPrinter, DrawsTheTreeAndWritesValuesAsIoregDoes)
                                  {QStringLiteral("big"), QVariant::fromValue<quint64>(std::numeric_limits<quint64>::max())},
                                  {QStringLiteral("negative"), QVariant::fromValue<qint64>(-2)},
                                  {QStringLiteral("names"), QByteArray("ab\0cd\0", 6)},
+                                 {QStringLiteral("model"), QByteArray("iMac18,3")},
+                                 {QStringLiteral("padded"), QByteArray("ab\0\0", 4)},
                                  {QStringLiteral("bytes"), QByteArray("\x01\xff", 2)},
                                  {QStringLiteral("quoted"), QByteArray("a\"b\0", 4)},
                                  {QStringLiteral("list"), QVariantList{QVariant::fromValue<qint64>(1), QStringLiteral("x")}},
@@ -43,8 +45,10 @@ TEST(IoregTextPrinter, DrawsTheTreeAndWritesValuesAsIoregDoes)
         "  | |   \"bytes\" = <01ff>\n"
         "  | |   \"list\" = (1,\"x\")\n"
         "  | |   \"map\" = {\"k\"=No}\n"
+        "  | |   \"model\" = <\"iMac18,3\">\n"
         "  | |   \"names\" = <\"ab\",\"cd\">\n"
         "  | |   \"negative\" = -2\n"
+        "  | |   \"padded\" = <61620000>\n"
         "  | |   \"quoted\" = <61226200>\n"
         "  | |   \"text\" = \"a b\"\n"
         "  | |   \"yes\" = Yes\n"
@@ -89,6 +93,9 @@ TEST(IoregTextPrinter, TheListingToolRefusesWhatItDoesNotKnow)
         EXPECT_EQ(outcome.exitStatus, 2) << arguments.join(QLatin1Char(' ')).toStdString();
         EXPECT_TRUE(outcome.output.contains("usage: ioreg")) << outcome.output.toStdString();
     }
+    const ProcessOutcome help = runProcessRaw(tool, {QStringLiteral("--help")}, std::nullopt, 30);
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_TRUE(help.output.contains("usage: ioreg")) << help.output.toStdString();
     // Combined options as getopt takes them; a root without sysfs gives the bare platform.
     QTemporaryDir dir;
     const ProcessOutcome combined = runProcessRaw(tool, {QStringLiteral("-lw0"), QStringLiteral("-pIOService"), QStringLiteral("--root"), dir.path()},

@@ -1,11 +1,11 @@
 // ioreg: lists one plane of this machine's registry (built from sysfs) in the text form of
 // `ioreg -l -w0`, so that the collection can list a plane on Linux the way it does on a Mac.
 //
-//   ioreg [-l] [-w width] [-p plane] [--root folder]
+//   ioreg [-l] [-w width] [-p plane] [--root folder] [-h|--help]
 //
 // -l adds every entry's properties; -w is accepted for compatibility (lines are never cut);
 // -p picks the plane, IOService (the default) or IODeviceTree; --root reads "<folder>/sys"
-// instead of "/sys" (for tests).
+// instead of "/sys" (for tests); --help describes this.
 
 #include "registry/IoregTextPrinter.h"
 #include "platform/linux/SysfsRegistry.h"
@@ -16,12 +16,26 @@
 
 namespace {
 
-const char* const usageLine = "usage: ioreg [-l] [-w width] [-p IOService|IODeviceTree] [--root folder]\n";
+const char kUsage[] = "usage: ioreg [-l] [-w width] [-p IOService|IODeviceTree] [--root folder]\n";
 
 int usage(const char* problem)
 {
-    std::fprintf(stderr, "ioreg: %s\n%s", problem, usageLine);
+    std::fprintf(stderr, "ioreg: %s\n%s", problem, kUsage);
     return 2;
+}
+
+int help()
+{
+    std::printf("%s\n"
+                "Lists one plane of this machine's registry, built from /sys, in the text form of `ioreg`.\n"
+                "  -l               print every entry's properties\n"
+                "  -w width         accepted for compatibility; lines are never cut\n"
+                "  -p plane         IOService (the default) or IODeviceTree\n"
+                "  --root folder    read folder/sys instead of /sys\n"
+                "  -h, --help       print this help\n"
+                "Exits 0 on success, 1 when the registry cannot be read or the listing written, 2 for a wrong command line.\n",
+                kUsage);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -34,11 +48,8 @@ int main(int argc, char** argv)
 
     for (int i = 1; i < argc; ++i) {
         const QString argument = QString::fromLocal8Bit(argv[i]);
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            std::fputs(usageLine, stdout);
-            std::fputs("Lists one plane of this machine's registry, read from sysfs, as `ioreg -l -w0` prints it.\n", stdout);
-            return 0;
-        }
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
+            return help();
         if (argument == QLatin1String("--root")) {
             if (++i >= argc)
                 return usage("--root needs a folder");
