@@ -202,7 +202,9 @@ public:
     // the script, once root, is not, and is left to end by itself.
     void end()
     {
-        ::kill(-m_pid, SIGTERM);
+        // Nothing in the group may be signalled: the script runs as root and ends by itself.
+        if (::kill(-m_pid, SIGTERM) != 0 && errno == EPERM)
+            return;
         const auto termEnd = Clock::now() + kTerminationGrace;
         while (!poll() && Clock::now() < termEnd)
             std::this_thread::sleep_for(milliseconds(20));
