@@ -153,8 +153,8 @@ PrivilegedRun runPrivilegedSetupOnce(StepContext& context, const QString& patchm
     try {
         run = platform.administrator->runScriptAsAdministrator(scriptPath, {privileged::kHandoverBytes, privileged::kRunSeconds});
     } catch (const AdministratorUnavailable& unavailable) {
-        context.log.log(QStringLiteral("WARNING: No administrator prompt could be shown (%1). Velkor goes on without administrator "
-                                       "rights: the ACPI tables, the boot log and the hardware details hold what this user may read.")
+        context.log.log(QStringLiteral("WARNING: No administrator prompt could be shown: %1. Velkor goes on without administrator "
+                                       "rights, with what this user may read of the ACPI tables, the boot log and the hardware details.")
                             .arg(unavailable.description()));
         createDirectories(acpiDir);
         writeTextFile(inFolder(acpiDir, package::patchmaticOutput),

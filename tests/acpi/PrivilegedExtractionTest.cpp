@@ -252,9 +252,9 @@ TEST_F(PrivilegedExtractionTest, NoPromptIsAWarningAndTheDirectRunGoesOn)
     platform.administrator = unavailable;
     extract();
 
-    EXPECT_EQ(log.lines, (QStringList{"WARNING: No administrator prompt could be shown (pkexec exit status 127: No authentication agent "
-                                      "found). Velkor goes on without administrator rights: the ACPI tables, the boot log and the "
-                                      "hardware details hold what this user may read.",
+    EXPECT_EQ(log.lines, (QStringList{"WARNING: No administrator prompt could be shown: pkexec exit status 127: No authentication agent "
+                                      "found. Velkor goes on without administrator rights, with what this user may read of the ACPI "
+                                      "tables, the boot log and the hardware details.",
                                       "ACPI extracted successfully after fallback: 2 AML file(s)."}));
     EXPECT_EQ(output(), "[privileged] no administrator run: pkexec exit status 127: No authentication agent found\n\n\n"
                         "[direct fallback]\npatchmatic run 1: -extract\nwrote 2\n");

@@ -125,11 +125,21 @@ protected:
         }
         s_uid = account->pw_uid;
         s_gid = account->pw_gid;
+        // The build folder may be out of the user's reach (below /root): the run and the bundle
+        // are copied where the user may read them.
+        s_programs = new QTemporaryDir();
+        setOwnerAndMode(s_programs->path(), 0, 0, 0755);
+        const ProcessOutcome copied = runProcessRaw(
+            "/bin/cp", {"-a", QStringLiteral(VELKOR_RUN_ONCE), QStringLiteral(VELKOR_BUNDLE_DIR), s_programs->path()}, std::nullopt, 120);
+        if (copied.exitStatus != 0)
+            throw std::runtime_error("cannot copy the program: " + copied.output.toStdString());
     }
     static void TearDownTestSuite()
     {
         if (!s_user.isEmpty())
             runProcessRaw("/usr/sbin/userdel", {s_user}, std::nullopt, 30);
+        delete s_programs;
+        s_programs = nullptr;
     }
 
     void SetUp() override
@@ -198,7 +208,8 @@ protected:
     }
     void startRun(QProcess& process, const QString& pkexecOutcome, const QString& bootLog = {})
     {
-        startAsUser(process, {QStringLiteral(VELKOR_RUN_ONCE), QStringLiteral(VELKOR_BUNDLE_DIR), desktop(), temporary(),
+        startAsUser(process, {s_programs->filePath(QFileInfo(QStringLiteral(VELKOR_RUN_ONCE)).fileName()),
+                              s_programs->filePath("Velkor.app"), desktop(), temporary(),
                               base + "/pkexec/pkexec-" + pkexecOutcome, machine(), efiRoot(),
                               bootLog.isEmpty() ? machine() + "/kernel.log" : bootLog});
     }
@@ -237,6 +248,7 @@ protected:
     }
 
     static QString s_user;
+    static QTemporaryDir* s_programs;
     static uid_t s_uid;
     static gid_t s_gid;
     QTemporaryDir dir;
@@ -244,6 +256,7 @@ protected:
 };
 
 QString UnprivilegedRunTest::s_user;
+QTemporaryDir* UnprivilegedRunTest::s_programs = nullptr;
 uid_t UnprivilegedRunTest::s_uid = 0;
 gid_t UnprivilegedRunTest::s_gid = 0;
 
@@ -342,7 +355,7 @@ TEST_F(UnprivilegedRunTest, WithoutAnAgentTheRunWarnsAndPacksTheRest)
     startRun(run, "no-agent");
     const QString log = finish(run);
     ASSERT_EQ(run.exitCode(), 0) << log.toStdString();
-    EXPECT_TRUE(log.contains("] WARNING: No administrator prompt could be shown (pkexec exit status 127: Error creating textual "
+    EXPECT_TRUE(log.contains("] WARNING: No administrator prompt could be shown: pkexec exit status 127: Error creating textual "
                              "authentication agent: "))
         << log.toStdString();
     EXPECT_TRUE(unpacked("ACPI/patchmatic-output.txt").startsWith("[privileged] no administrator run: pkexec exit status 127: "));
