@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -180,6 +181,14 @@ protected:
         writeOwned(base + "/rootonly/patchmatic-output.txt", "root's own output\n", 0, 0, 0600);
         writeOwned(base + "/rootonly/DSDT.aml", "root's own table\n", 0, 0, 0600);
         setOwnerAndMode(base + "/rootonly", 0, 0, 0700);
+    }
+
+    // A test that stopped half-way leaves no stand-in behind (userdel would refuse the user).
+    void TearDown() override
+    {
+        const pid_t left = readText(promptOpen()).trimmed().toInt();
+        if (left > 0 && running(left))
+            ::kill(left, SIGKILL);
     }
 
     QString home() const { return base + "/home"; }
