@@ -1,12 +1,13 @@
 #include "acpi/PrivilegedExtraction.h"
 
-#include "process/ShellQuoting.h"
-
 #include "acpi/NativeACPITables.h"
+#include "acpi/PrivilegedHandover.h"
+#include "acpi/PrivilegedSetupScript.h"
 #include "base/CollectorError.h"
 #include "steps/PackageLayout.h"
 #include "steps/StepContext.h"
 #include "platform/AdministratorRunner.h"
+#include "platform/PrivilegedFacts.h"
 #include "privacy/TextMasking.h"
 #include "files/Files.h"
 #include "process/ProcessRunner.h"
@@ -89,28 +90,25 @@ void createExecutableScript(const QString& path, const QByteArray& bytes)
         throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(path, systemReason(errno)));
 }
 
-// The privileged run creates the output file as root. Later appends run as the user, who could
-// not open that file and would end up replacing it; the user's own copy of it keeps every line.
-void takeOverOutputFile(const QString& path)
-{
-    const QByteArray encoded = QFile::encodeName(path);
-    struct stat info {};
-    if (::lstat(encoded.constData(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid == ::geteuid())
-        return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray contents = file.readAll();
-    file.close();
-    try {
-        writeFileAtomically(path, contents);
-    } catch (const std::exception&) {
-    }
-}
-
 QString inFolder(const QString& folder, const QString& name)
 {
     return folder + QLatin1Char('/') + name;
+}
+
+// The ACPI folder's part of what root handed back, written with the user's own rights: earlier
+// tables go first (the privileged run starts the folder afresh), then "patchmatic-output.txt"
+// and each table are written whole and renamed into place, so that whatever stands under those
+// names (a link, a FIFO) is replaced and never written through.
+void writeHandedOverFiles(const PrivilegedHandover& handover, const QString& acpiDir)
+{
+    createDirectories(acpiDir);
+    const QStringList earlier = QDir(acpiDir).entryList({QStringLiteral("*.aml")}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : earlier)
+        removePath(inFolder(acpiDir, name));
+    if (handover.patchmaticOutput)
+        writeFileAtomically(inFolder(acpiDir, package::patchmaticOutput), *handover.patchmaticOutput);
+    for (const auto& [name, bytes] : handover.tables)
+        writeFileAtomically(inFolder(acpiDir, name), bytes);
 }
 
 } // namespace
@@ -118,35 +116,6 @@ QString inFolder(const QString& folder, const QString& name)
 QString privilegedSetupScriptName()
 {
     return QStringLiteral("quorvexgen_privileged_setup_") + QString::number(::getpid()) + QStringLiteral(".sh");
-}
-
-QString privilegedSetupScript(const QString& bundlePath, const QString& patchmatic, const QString& acpiDir)
-{
-    const QString output = shellQuoted(inFolder(acpiDir, package::patchmaticOutput));
-    const QStringList lines{
-        QStringLiteral("#!/bin/bash"),
-        QStringLiteral("set -u"),
-        QStringLiteral("export PATH=/usr/bin:/bin:/usr/sbin:/sbin:/usr/local/bin:/opt/homebrew/bin"),
-        QStringLiteral("echo '[privileged] setup started'"),
-        QStringLiteral("/usr/bin/xattr -cr ") + shellQuoted(bundlePath) + QStringLiteral(" 2>/dev/null || true"),
-        QStringLiteral("/bin/chmod 755 ") + shellQuoted(patchmatic) + QStringLiteral(" 2>/dev/null || true"),
-        QStringLiteral("/bin/mkdir -p ") + shellQuoted(acpiDir),
-        // Root must never clear "*.aml" in whatever folder it happens to be in.
-        QStringLiteral("cd ") + shellQuoted(acpiDir) + QStringLiteral(" || exit 1"),
-        QStringLiteral("/bin/rm -f -- *.aml 2>/dev/null || true"),
-        QStringLiteral("echo '[privileged] extracting ACPI with bundled patchmatic: ") + shellEscaped(patchmatic)
-            + QStringLiteral("' > ") + output,
-        QStringLiteral("echo '[privileged] working directory: ") + shellEscaped(acpiDir) + QStringLiteral("' >> ") + output,
-        shellQuoted(patchmatic) + QStringLiteral(" -extract >> ") + output + QStringLiteral(" 2>&1"),
-        QStringLiteral("STATUS=$?"),
-        QStringLiteral("echo '[privileged] patchmatic exit status:' $STATUS >> ") + output,
-        QStringLiteral("echo '[privileged] AML count:' $(/usr/bin/find . -maxdepth 1 -iname '*.aml' | /usr/bin/wc -l | "
-                       "/usr/bin/tr -d ' ') >> ")
-            + output,
-        QStringLiteral("echo '[privileged] setup finished'"),
-        QStringLiteral("exit 0"),
-    };
-    return lines.join(QLatin1Char('\n'));
 }
 
 int countAMLFiles(const QString& folder)
@@ -164,22 +133,48 @@ int countAMLFiles(const QString& folder)
     return count;
 }
 
-void runPrivilegedSetupOnce(StepContext& context, const QString& patchmatic, const QString& acpiDir)
+PrivilegedRun runPrivilegedSetupOnce(StepContext& context, const QString& patchmatic, const QString& acpiDir)
 {
-    const QString temporary = context.platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : context.platform.temporaryDirectory;
-    const QString script = privilegedSetupScript(context.platform.bundle.bundlePath, patchmatic, acpiDir);
+    const Platform& platform = context.platform;
+    const QString temporary = platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory;
+    const PrivilegedRequest request = privilegedRequestFor(platform, patchmatic);
 
-    if (!context.platform.administrator)
+    if (!platform.administrator)
         throw CollectorError::operationFailed(QStringLiteral("Administrator rights cannot be requested on this system."));
 
     const PrivateScriptFolder folder(temporary);
     const QString scriptPath = inFolder(folder.path(), privilegedSetupScriptName());
-    createExecutableScript(scriptPath, script.toUtf8());
-    const QString printed = context.platform.administrator->runScriptAsAdministrator(scriptPath);
+    createExecutableScript(scriptPath, privilegedSetupScript(request).toUtf8());
 
-    takeOverOutputFile(inFolder(acpiDir, package::patchmaticOutput));
-    if (!printed.trimmed().isEmpty())
-        context.log.log(maskText(printed));
+    const QString notice = platform.administrator->promptNotice();
+    if (!notice.isEmpty())
+        context.log.log(notice);
+    AdministratorRunOutput run;
+    try {
+        run = platform.administrator->runScriptAsAdministrator(scriptPath, {privileged::kHandoverBytes, privileged::kRunSeconds});
+    } catch (const AdministratorUnavailable& unavailable) {
+        context.log.log(QStringLiteral("WARNING: No administrator prompt could be shown: %1. Velkor goes on without administrator "
+                                       "rights, with what this user may read of the ACPI tables, the boot log and the hardware details.")
+                            .arg(unavailable.description()));
+        createDirectories(acpiDir);
+        writeTextFile(inFolder(acpiDir, package::patchmaticOutput),
+                      QStringLiteral("[privileged] no administrator run: ") + unavailable.description() + QLatin1Char('\n'));
+        return PrivilegedRun::NotPossible;
+    }
+
+    const PrivilegedHandover handover = parsePrivilegedHandover(run.standardOutput, request);
+    if (!handover.log.trimmed().isEmpty())
+        context.log.log(maskText(handover.log));
+    if (!run.problem.isEmpty())
+        context.log.log(QStringLiteral("WARNING: The administrator run did not finish cleanly: %1.").arg(run.problem));
+    // A run that failed before printing anything is explained by the line above.
+    if (!handover.problem.isEmpty() && (handover.started || run.problem.isEmpty()))
+        context.log.log(QStringLiteral("WARNING: Velkor did not accept all the administrator run handed back: %1.").arg(handover.problem));
+    if (handover.started)
+        writeHandedOverFiles(handover, acpiDir);
+    if (platform.privilegedFacts)
+        platform.privilegedFacts->publish(handover.facts);
+    return PrivilegedRun::Ran;
 }
 
 void extractACPIWithValidation(StepContext& context, const QString& patchmatic, const QString& acpiDir)
@@ -187,9 +182,9 @@ void extractACPIWithValidation(StepContext& context, const QString& patchmatic, 
     const Registry* registry = context.platform.registry.get();
     const QString output = inFolder(acpiDir, package::patchmaticOutput);
 
-    runPrivilegedSetupOnce(context, patchmatic, acpiDir);
+    const PrivilegedRun privilegedRun = runPrivilegedSetupOnce(context, patchmatic, acpiDir);
 
-    const int privilegedCount = countAMLFiles(acpiDir);
+    const int privilegedCount = privilegedRun == PrivilegedRun::Ran ? countAMLFiles(acpiDir) : 0;
     if (privilegedCount > 0) {
         const int added = extractNativeACPITablesIfNeeded(registry, acpiDir);
         if (added == 0) {
@@ -202,8 +197,10 @@ void extractACPIWithValidation(StepContext& context, const QString& patchmatic, 
         return;
     }
 
-    context.log.log(QStringLiteral(
-        "WARNING: privileged patchmatic run produced 0 AML files. Trying a direct bundled patchmatic fallback..."));
+    // Without a prompt the warning above has said why; there was no privileged run to count.
+    if (privilegedRun == PrivilegedRun::Ran)
+        context.log.log(QStringLiteral(
+            "WARNING: privileged patchmatic run produced 0 AML files. Trying a direct bundled patchmatic fallback..."));
     try {
         const QString printed = runProcess(patchmatic, {QStringLiteral("-extract")}, acpiDir, kDirectRunTimeout);
         appendText(QStringLiteral("\n\n[direct fallback]\n") + printed, output);

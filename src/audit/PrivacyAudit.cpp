@@ -228,6 +228,9 @@ void auditPrivacyStep(StepContext& context, const QString& work, PrivacyAuditSta
         for (MachineIdentifier& identifier : identifiersFromRegistry(*platform.registry))
             candidates.push_back(std::move(identifier));
     }
+    // The firmware serials and UUID only root can read, as the administrator step handed them over.
+    for (const MachineIdentifier& identifier : context.privileged()->firmwareIdentifiers)
+        candidates.push_back(identifier);
     PrivacyAudit audit(std::move(candidates));
     const PrivacyAuditResult result = audit.run(work, toolsTemporaryFolder(platform) + QStringLiteral("/withheld"));
     state.identifiers = audit.identifiers();

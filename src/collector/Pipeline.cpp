@@ -4,6 +4,7 @@
 #include "collector/RunBridge.h"
 #include "platform/ArchiveWriter.h"
 #include "platform/DesktopServices.h"
+#include "platform/PrivilegedFacts.h"
 #include "privacy/TextMasking.h"
 #include "steps/CommandCapture.h"
 #include "files/Files.h"
@@ -36,6 +37,23 @@ RunLocations locationsFor(const Platform& platform)
     at.archive = at.desktop + QLatin1Char('/') + package::zipName;
     return at;
 }
+
+// What root hands over belongs to one run: nothing from an earlier run, and nothing kept after.
+class PrivilegedFactsOfOneRun {
+public:
+    explicit PrivilegedFactsOfOneRun(const Platform& platform) : m_store(platform.privilegedFacts.get()) { clear(); }
+    ~PrivilegedFactsOfOneRun() { clear(); }
+    PrivilegedFactsOfOneRun(const PrivilegedFactsOfOneRun&) = delete;
+    PrivilegedFactsOfOneRun& operator=(const PrivilegedFactsOfOneRun&) = delete;
+
+private:
+    void clear() const
+    {
+        if (m_store)
+            m_store->clear();
+    }
+    PrivilegedFactsStore* m_store;
+};
 
 void removeQuietly(const QString& path)
 {
@@ -70,6 +88,8 @@ void runCollection(RunBridge& bridge)
         model.append(QStringLiteral("----------------------------------------"));
         model.append(QStringLiteral("Starting collection."));
     });
+
+    const PrivilegedFactsOfOneRun privilegedFactsOfThisRun(platform);
 
     try {
         const RunLocations at = locationsFor(platform);

@@ -81,7 +81,12 @@ void collectSweepkitStyleDumps(StepContext& ctx, const QString& work, const QStr
     captureCommandOutput(commands.cpuBrandDump, kShortCommandTimeout, inWork(package::cpu));
 
     ctx.log.log(QStringLiteral("Dump 4/9: limited bootlog with timeout..."));
-    captureCommandOutput(commands.bootLogDump, kBootLogTimeout, inWork(package::bootLog));
+    // Root ran the same command in the administrator step, where it can read the kernel log
+    // and the whole journal; without that, the user's own run shows what the user may see.
+    if (const auto privileged = ctx.privileged(); privileged->bootLog && !privileged->bootLog->trimmed().isEmpty())
+        writeTextFile(inWork(package::bootLog), maskText(QString::fromUtf8(*privileged->bootLog)));
+    else
+        captureCommandOutput(commands.bootLogDump, kBootLogTimeout, inWork(package::bootLog));
 
     ctx.log.log(QStringLiteral("Dump 5/9: video decode report..."));
     writeVDADecoderReport(ctx, inWork(package::videoDecode), locateTool(tools, QStringLiteral("VDADecoderChecker")));
@@ -93,7 +98,7 @@ void collectSweepkitStyleDumps(StepContext& ctx, const QString& work, const QStr
     captureCommandOutput(commands.systemProfilerXmlDump, kHardwareListingTimeout, inWork(package::systemProfiler));
 
     ctx.log.log(QStringLiteral("Dump 8/9: looking for already-mounted EFI to copy CLOVER/OC without password hangs..."));
-    copyAndSanitizeMountedEFIOnly(ctx, work, defaultEFIRoots());
+    copyAndSanitizeMountedEFIOnly(ctx, work, ctx.platform.efiRoots);
 
     ctx.log.log(QStringLiteral("Dump 9/13: PCI/USB controller summary..."));
     callReportWriter(usbReports.writePCIUSBControllersReport, ctx, inWork(package::pciUsbControllers));

@@ -33,22 +33,12 @@ void copyFile(const QString& source, const QString& destination)
 
 } // namespace
 
-QStringList defaultEFIRoots()
-{
-    return {
-        QStringLiteral("/Volumes/EFI/EFI"),
-        QStringLiteral("/System/Volumes/Data/Volumes/EFI/EFI"),
-        QStringLiteral("/boot/efi/EFI"),
-        QStringLiteral("/efi/EFI"),
-        QStringLiteral("/boot/EFI"),
-    };
-}
-
 void copyAndSanitizeMountedEFIOnly(StepContext& ctx, const QString& to, const QStringList& candidateRoots)
 {
+    const auto privileged = ctx.privileged();
     QString root;
     for (const QString& candidate : candidateRoots) {
-        if (QFileInfo::exists(candidate)) {
+        if (QFileInfo::exists(candidate) || privileged->efiRoot == candidate) {
             root = candidate;
             break;
         }
@@ -64,7 +54,9 @@ void copyAndSanitizeMountedEFIOnly(StepContext& ctx, const QString& to, const QS
     };
     for (const BootloaderConfig& config : configs) {
         const QString source = root + QLatin1Char('/') + config.source;
-        if (!QFileInfo::exists(source)) {
+        const auto readByRoot = privileged->efiConfigs.find(source);
+        const bool haveRootsCopy = readByRoot != privileged->efiConfigs.end();
+        if (!haveRootsCopy && !QFileInfo::exists(source)) {
             ctx.log.log(config.name + QStringLiteral(" config.plist not found on mounted EFI."));
             continue;
         }
@@ -74,7 +66,10 @@ void copyAndSanitizeMountedEFIOnly(StepContext& ctx, const QString& to, const QS
         } catch (const std::exception&) {
             // The atomic write below replaces a file anyway; what cannot be replaced fails there.
         }
-        copyFile(source, destination);
+        if (haveRootsCopy)
+            writeFileAtomically(destination, readByRoot->second);
+        else
+            copyFile(source, destination);
         if (!ctx.platform.propertyLists)
             throw CollectorError::operationFailed(QStringLiteral("No property list service to convert ") + destination);
         sanitizeTextLikeFile(*ctx.platform.propertyLists, destination);

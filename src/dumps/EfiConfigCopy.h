@@ -7,13 +7,11 @@
 
 namespace velkor {
 
-// Where an already-mounted EFI system partition shows its "EFI" folder, in the order they are
-// tried: the macOS mount points first, then the places Linux mounts the partition.
-QStringList defaultEFIRoots();
-
 // Copies CLOVER/config.plist and OC/config.plist of the first candidate root that exists into
 // `to` as "CLOVER-config.plist" and "OC-config.plist", each masked in place. Never mounts
-// anything and never asks for a password. Throws when a copy or its masking write fails.
+// anything and never asks for a password. A partition only root may read (Debian mounts it
+// 0700) is seen through what the administrator step handed over: the root it found and the
+// configurations it read there. Throws when a copy or its masking write fails.
 void copyAndSanitizeMountedEFIOnly(StepContext& ctx, const QString& to, const QStringList& candidateRoots);
 
 } // namespace velkor

@@ -121,7 +121,9 @@ void writeTextFile(const QString& path, const QString& text)
 void appendText(const QString& text, const QString& path)
 {
     const QByteArray encoded = QFile::encodeName(path);
-    const int fd = ::open(encoded.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+    // Non-blocking, so that a FIFO put in the file's place fails at once instead of waiting for
+    // a reader; only a regular file is appended to.
+    const int fd = ::open(encoded.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         // A missing file is created whole, as any other write. Any other reason (no permission,
         // a folder or a link in its place) is an error: replacing the file would lose what it holds.
@@ -129,6 +131,11 @@ void appendText(const QString& text, const QString& path)
             throw PlatformError(QStringLiteral("Could not append to “%1”: %2").arg(path, systemReason(errno)));
         writeTextFile(path, text);
         return;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw PlatformError(QStringLiteral("Could not append to “%1”: it is not a regular file").arg(path));
     }
     const QByteArray bytes = text.toUtf8();
     qsizetype written = 0;

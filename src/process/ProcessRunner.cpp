@@ -187,6 +187,11 @@ ProcessAbandonScope::~ProcessAbandonScope()
     t_abandoned = m_previous;
 }
 
+bool processRunAbandoned()
+{
+    return runAbandoned();
+}
+
 QString failureText(const QString& executable, const QStringList& arguments)
 {
     return QStringLiteral("Failure/timeout while running ") + commandLine(executable, arguments);

@@ -47,6 +47,9 @@ private:
     const std::atomic<bool>* m_previous;
 };
 
+// Whether the calling thread's run was abandoned, for waits of its own that must end likewise.
+bool processRunAbandoned();
+
 // "Failure/timeout while running " + the command line, the text that stands in for a failed tool's output.
 QString failureText(const QString& executable, const QStringList& arguments);
 

@@ -7,6 +7,13 @@
 
 namespace velkor {
 
+std::shared_ptr<const PrivilegedFacts> StepContext::privileged() const
+{
+    if (platform.privilegedFacts)
+        return platform.privilegedFacts->current();
+    return PrivilegedFactsStore().current();
+}
+
 QString toolsTemporaryFolder(const Platform& platform)
 {
     const QString temporary = platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory;

@@ -2,10 +2,12 @@
 
 #include "base/LogSink.h"
 #include "platform/Platform.h"
+#include "platform/PrivilegedFacts.h"
 #include "process/ToolLocator.h"
 
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace velkor {
 
@@ -15,6 +17,8 @@ struct StepContext {
     const Platform& platform;
 
     ToolLocator tools() const { return ToolLocator(platform.bundle); }
+    // What root handed over for this run; empty facts before the administrator step or without one.
+    std::shared_ptr<const PrivilegedFacts> privileged() const;
 };
 
 // The steps of one run, in the order the pipeline calls them. A step that is not set is not

@@ -60,7 +60,7 @@ TEST(BundledPatchmatic, TheACPIStepHoldsEveryFirmwareTableByteForByte)
     Platform platform;
     platform.bundle = AppBundle::atBundlePath(root.filePath("apps/Velkor.app"), root.filePath("home"));
     platform.temporaryDirectory = root.filePath("tmp");
-    platform.administrator = std::make_shared<LinuxAdministratorRunner>();
+    platform.administrator = std::make_shared<LinuxAdministratorRunner>(platform.bundle);
     QDir().mkpath(platform.bundle.toolsPath());
     QDir().mkpath(platform.temporaryDirectory);
     const QString patchmatic = platform.bundle.toolsPath() + "/patchmatic";
@@ -83,7 +83,7 @@ TEST(BundledPatchmatic, TheACPIStepHoldsEveryFirmwareTableByteForByte)
 
     const QString output = readText(acpi + "/patchmatic-output.txt");
     EXPECT_TRUE(output.startsWith("[privileged] extracting ACPI with bundled patchmatic: " + patchmatic + "\n"
-                                  "[privileged] working directory: " + acpi + "\n"));
+                                  "[privileged] working directory: /run/velkor-privileged."));
     EXPECT_TRUE(output.contains("patchmatic: wrote DSDT.aml")) << output.toStdString();
     EXPECT_TRUE(output.endsWith(QString("[privileged] patchmatic exit status: 0\n[privileged] AML count: %1\n").arg(tables.size())))
         << output.toStdString();

@@ -1,13 +1,17 @@
 #include "acpi/PrivilegedExtraction.h"
 
+#include "acpi/PrivilegedSetupScript.h"
 #include "base/CollectorError.h"
-#include "steps/StepContext.h"
+#include "platform/PrivilegedFacts.h"
+#include "process/ProcessRunner.h"
 #include "registry/TreeRegistry.h"
+#include "steps/StepContext.h"
 #include "support/FakeAdministratorRunner.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -41,10 +45,33 @@ QByteArray table(const char* signature, qsizetype size)
 
 const QString kStartedAndFinished = QStringLiteral("[privileged] setup started\n[privileged] setup finished\n");
 
+// Hands back fixed output, as a run that printed it would.
+class CannedAdministratorRunner : public AdministratorRunner {
+public:
+    AdministratorRunOutput runScriptAsAdministrator(const QString&, const AdministratorRunLimits&) override { return output; }
+    AdministratorRunOutput output;
+};
+
 // A machine laid out below one folder whose name can hold any character: the application
 // bundle with its Tools, the ACPI folder of the work folder and the temporary folder.
 class PrivilegedExtractionTest : public ::testing::Test {
 protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "the setup script runs as root";
+        platform.commands.bootLogDump = {};
+        platform.efiRoots = {};
+        platform.machineRoot = root.filePath("no machine");
+    }
+    // Root's own folder, named in the output it handed over, is gone once the run ended.
+    void TearDown() override
+    {
+        const QString workingDirectory = output().section('\n', 1, 1).section(": ", 1);
+        if (workingDirectory.startsWith("/run/velkor-privileged.")) {
+            EXPECT_FALSE(QFileInfo::exists(QFileInfo(workingDirectory).path())) << workingDirectory.toStdString();
+        }
+    }
     void layOut(const QString& folderName)
     {
         base = root.filePath(folderName);
@@ -74,6 +101,16 @@ protected:
     QString output() const { return readText(acpi + "/patchmatic-output.txt"); }
     QStringList amlFiles() const { return QDir(acpi).entryList({"*.aml"}, QDir::Files, QDir::Name); }
     void extract() { extractACPIWithValidation(context, patchmatic, acpi); }
+    // What the privileged run writes into patchmatic-output.txt; root's working folder varies.
+    QString privilegedOutput(const QString& printed, int status, int count) const
+    {
+        static const QRegularExpression workFolder(QStringLiteral("^/run/velkor-privileged\\.[A-Za-z0-9]{8}/tables$"));
+        const QStringList lines = output().split('\n');
+        EXPECT_TRUE(workFolder.match(lines.value(1).section(": ", 1)).hasMatch()) << lines.value(1).toStdString();
+        return "[privileged] extracting ACPI with bundled patchmatic: " + patchmatic + "\n"
+             + "[privileged] working directory: " + lines.value(1).section(": ", 1) + "\n" + printed
+             + QString("[privileged] patchmatic exit status: %1\n[privileged] AML count: %2\n").arg(status).arg(count);
+    }
 
     QTemporaryDir root;
     QString base;
@@ -86,60 +123,34 @@ protected:
     StepContext context{log, platform};
 };
 
-TEST_F(PrivilegedExtractionTest, TheScriptForOrdinaryPaths)
+TEST_F(PrivilegedExtractionTest, TheScriptNamesOnlyWhatRootReadsQuotedAsOneWordEach)
 {
-    const QString expected = QStringLiteral(
-        "#!/bin/bash\n"
-        "set -u\n"
-        "export PATH=/usr/bin:/bin:/usr/sbin:/sbin:/usr/local/bin:/opt/homebrew/bin\n"
-        "echo '[privileged] setup started'\n"
-        "/usr/bin/xattr -cr '/Applications/Velkor.app' 2>/dev/null || true\n"
-        "/bin/chmod 755 '/Applications/Velkor.app/Contents/Resources/Tools/patchmatic' 2>/dev/null || true\n"
-        "/bin/mkdir -p '/home/ann/Desktop/SendToZantro_Work/ACPI'\n"
-        "cd '/home/ann/Desktop/SendToZantro_Work/ACPI' || exit 1\n"
-        "/bin/rm -f -- *.aml 2>/dev/null || true\n"
-        "echo '[privileged] extracting ACPI with bundled patchmatic: /Applications/Velkor.app/Contents/Resources/Tools/patchmatic' > "
-        "'/home/ann/Desktop/SendToZantro_Work/ACPI/patchmatic-output.txt'\n"
-        "echo '[privileged] working directory: /home/ann/Desktop/SendToZantro_Work/ACPI' >> "
-        "'/home/ann/Desktop/SendToZantro_Work/ACPI/patchmatic-output.txt'\n"
-        "'/Applications/Velkor.app/Contents/Resources/Tools/patchmatic' -extract >> "
-        "'/home/ann/Desktop/SendToZantro_Work/ACPI/patchmatic-output.txt' 2>&1\n"
-        "STATUS=$?\n"
-        "echo '[privileged] patchmatic exit status:' $STATUS >> '/home/ann/Desktop/SendToZantro_Work/ACPI/patchmatic-output.txt'\n"
-        "echo '[privileged] AML count:' $(/usr/bin/find . -maxdepth 1 -iname '*.aml' | /usr/bin/wc -l | /usr/bin/tr -d ' ') >> "
-        "'/home/ann/Desktop/SendToZantro_Work/ACPI/patchmatic-output.txt'\n"
-        "echo '[privileged] setup finished'\n"
-        "exit 0");
-    EXPECT_EQ(privilegedSetupScript("/Applications/Velkor.app", "/Applications/Velkor.app/Contents/Resources/Tools/patchmatic",
-                                    "/home/ann/Desktop/SendToZantro_Work/ACPI"),
-              expected);
-    EXPECT_EQ(privilegedSetupScriptName(), QString("quorvexgen_privileged_setup_%1.sh").arg(::getpid()));
+    PrivilegedRequest request;
+    request.patchmatic = QStringLiteral("/Apps/Bob's \"Tools\" \\ Ünï $x `y`/Velkor.app/Contents/Resources/Tools/patchmatic");
+    request.machineRoot = QStringLiteral("/");
+    request.efiRoots = {QStringLiteral("/boot/efi/EFI"), QStringLiteral("/mnt/O'Neil EFI/EFI")};
+    request.bootLog = {QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("echo 'quoted' | head -400")}};
+    const QString script = privilegedSetupScript(request);
+    const QStringList lines = script.split('\n');
+    EXPECT_EQ(lines.mid(0, 9),
+              (QStringList{"#!/bin/bash", "set -u", "export PATH=/usr/bin:/bin:/usr/sbin:/sbin", "export LC_ALL=C", "umask 077",
+                           "patchmatic='/Apps/Bob'\\''s \"Tools\" \\ Ünï $x `y`/Velkor.app/Contents/Resources/Tools/patchmatic'",
+                           "machine_root=''", "efi_roots=('/boot/efi/EFI' '/mnt/O'\\''Neil EFI/EFI')",
+                           "boot_log_command=('/bin/sh' '-c' 'echo '\\''quoted'\\'' | head -400')"}));
+    EXPECT_TRUE(script.endsWith("record_text log - $'[privileged] setup finished\\n'\nprintf 'END\\n'\nexit 0\n"));
+
+    // bash reads it as a whole, and the words reach it unchanged.
+    QTemporaryDir folder;
+    const QString path = folder.filePath("script");
+    writeFile(path, (lines.mid(0, 9).join('\n') + "\nprintf '%s\\n' \"$patchmatic\" \"${efi_roots[@]}\" \"${boot_log_command[@]}\"\n").toUtf8());
+    EXPECT_EQ(runProcess("/bin/bash", {path}, std::nullopt, 10),
+              request.patchmatic + "\n" + request.efiRoots.join('\n') + "\n/bin/sh\n-c\necho 'quoted' | head -400\n");
+    writeFile(path, script.toUtf8());
+    EXPECT_EQ(runProcessRaw("/bin/bash", {"-n", path}, std::nullopt, 10).exitStatus, 0);
 }
 
-TEST_F(PrivilegedExtractionTest, TheScriptQuotesPathsWithQuotesBackslashesBlanksAndAccents)
-{
-    // Only the single quote needs care inside single quotes; everything else stays as it is.
-    const QString app = QStringLiteral("/Apps/Bob's \"Tools\" \\ Ünï/Velkor.app");
-    const QString tool = app + "/Contents/Resources/Tools/patchmatic";
-    const QString acpi = QStringLiteral("/home/Zoë O'Neil/Desktop/SendToZantro_Work/ACPI");
-    const QStringList lines = privilegedSetupScript(app, tool, acpi).split('\n');
-    ASSERT_EQ(lines.size(), 17);
-    const QString quotedTool = QStringLiteral("'/Apps/Bob'\\''s \"Tools\" \\ Ünï/Velkor.app/Contents/Resources/Tools/patchmatic'");
-    const QString quotedOutput = QStringLiteral("'/home/Zoë O'\\''Neil/Desktop/SendToZantro_Work/ACPI/patchmatic-output.txt'");
-    EXPECT_EQ(lines[4], "/usr/bin/xattr -cr '/Apps/Bob'\\''s \"Tools\" \\ Ünï/Velkor.app' 2>/dev/null || true");
-    EXPECT_EQ(lines[5], "/bin/chmod 755 " + quotedTool + " 2>/dev/null || true");
-    EXPECT_EQ(lines[6], "/bin/mkdir -p '/home/Zoë O'\\''Neil/Desktop/SendToZantro_Work/ACPI'");
-    EXPECT_EQ(lines[7], "cd '/home/Zoë O'\\''Neil/Desktop/SendToZantro_Work/ACPI' || exit 1");
-    EXPECT_EQ(lines[9], "echo '[privileged] extracting ACPI with bundled patchmatic: /Apps/Bob'\\''s \"Tools\" \\ "
-                        "Ünï/Velkor.app/Contents/Resources/Tools/patchmatic' > " + quotedOutput);
-    EXPECT_EQ(lines[10], "echo '[privileged] working directory: /home/Zoë O'\\''Neil/Desktop/SendToZantro_Work/ACPI' >> " + quotedOutput);
-    EXPECT_EQ(lines[11], quotedTool + " -extract >> " + quotedOutput + " 2>&1");
-    EXPECT_EQ(lines[13], "echo '[privileged] patchmatic exit status:' $STATUS >> " + quotedOutput);
-    EXPECT_TRUE(lines[14].endsWith(" >> " + quotedOutput));
-}
-
-// Runs the script for folders named with each kind of awkward character: every run must do
-// the same thing, with only the paths themselves differing in what it prints.
+// Runs the step for folders named with each kind of awkward character: every run must do the
+// same thing, with only the paths themselves differing in what it leaves.
 TEST_F(PrivilegedExtractionTest, TheScriptBehavesTheSameWhateverThePathsHold)
 {
     const QStringList names{"plain", "it's", "say \"cheese\"", "back\\slash", "two words", "Zoë Ünïcødé ∂", "all ' \" \\ é $x `y`"};
@@ -152,18 +163,15 @@ TEST_F(PrivilegedExtractionTest, TheScriptBehavesTheSameWhateverThePathsHold)
         writeFile(acpi + "/patchmatic-output.txt", "earlier run");
         log.lines.clear();
 
-        runPrivilegedSetupOnce(context, patchmatic, acpi);
+        EXPECT_EQ(runPrivilegedSetupOnce(context, patchmatic, acpi), PrivilegedRun::Ran);
 
         EXPECT_EQ(amlFiles(), (QStringList{"DSDT.aml", "SSDT-1.aml"}));
+        EXPECT_EQ(readText(acpi + "/DSDT.aml"), "DSDT....");
         EXPECT_EQ(readText(acpi + "/keep.txt"), "kept");
-        EXPECT_EQ(output(), "[privileged] extracting ACPI with bundled patchmatic: " + patchmatic + "\n"
-                            "[privileged] working directory: " + acpi + "\n"
-                            "patchmatic run 1: -extract\n"
-                            "wrote 2\n"
-                            "[privileged] patchmatic exit status: 0\n"
-                            "[privileged] AML count: 2\n");
+        EXPECT_EQ(output(), privilegedOutput("patchmatic run 1: -extract\nwrote 2\n", 0, 2));
         EXPECT_EQ(log.lines, QStringList{kStartedAndFinished});
         EXPECT_EQ(runner->standardError.last(), "");
+        EXPECT_EQ(runner->lastLimits.maxOutputBytes, privileged::kHandoverBytes);
         // Nothing of the script is left behind.
         EXPECT_TRUE(QDir(platform.temporaryDirectory).isEmpty());
     }
@@ -179,12 +187,13 @@ TEST_F(PrivilegedExtractionTest, TheScriptLivesInAPrivateFolderWhileItRuns)
     ASSERT_EQ(runner->scriptPaths.size(), 1);
     const QFileInfo script(runner->scriptPaths[0]);
     EXPECT_EQ(script.fileName(), privilegedSetupScriptName());
+    EXPECT_EQ(privilegedSetupScriptName(), QString("quorvexgen_privileged_setup_%1.sh").arg(::getpid()));
     EXPECT_EQ(QFileInfo(script.path()).path(), platform.temporaryDirectory);
     EXPECT_TRUE(S_ISREG(runner->scriptModes[0]));
     EXPECT_EQ(runner->scriptModes[0] & 07777, 0755u);
     EXPECT_TRUE(S_ISDIR(runner->folderModes[0]));
     EXPECT_EQ(runner->folderModes[0] & 07777, 0700u);
-    EXPECT_EQ(runner->scriptTexts[0], privilegedSetupScript(platform.bundle.bundlePath, patchmatic, acpi));
+    EXPECT_EQ(runner->scriptTexts[0], privilegedSetupScript(privilegedRequestFor(platform, patchmatic)));
     EXPECT_FALSE(QFileInfo::exists(script.path()));
 
     // Without a temporary folder of the platform's own, the system's is used.
@@ -192,6 +201,26 @@ TEST_F(PrivilegedExtractionTest, TheScriptLivesInAPrivateFolderWhileItRuns)
     runPrivilegedSetupOnce(context, patchmatic, acpi);
     EXPECT_EQ(QFileInfo(QFileInfo(runner->scriptPaths[1]).path()).path(), QDir::tempPath());
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(runner->scriptPaths[1]).path()));
+}
+
+TEST_F(PrivilegedExtractionTest, WhatStandsUnderANameInTheACPIFolderIsReplacedNeverWrittenThrough)
+{
+    layOut("planted");
+    addPatchmatic("1");
+    const QString victim = root.filePath("victim");
+    writeFile(victim, "untouched");
+    QFile::link(victim, acpi + "/patchmatic-output.txt");
+    QFile::link(victim, acpi + "/SSDT-1.aml");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(acpi + "/DSDT.aml").constData(), 0600), 0);
+
+    extract();
+
+    EXPECT_EQ(readText(victim), "untouched");
+    for (const char* name : {"patchmatic-output.txt", "DSDT.aml", "SSDT-1.aml"}) {
+        const QFileInfo file(acpi + "/" + name);
+        EXPECT_TRUE(file.isFile() && !file.isSymLink()) << name;
+    }
+    EXPECT_EQ(readText(acpi + "/SSDT-1.aml"), "SSDT....");
 }
 
 TEST_F(PrivilegedExtractionTest, ADeclinedPromptEndsTheStepAndLeavesNothingBehind)
@@ -213,6 +242,25 @@ TEST_F(PrivilegedExtractionTest, ADeclinedPromptEndsTheStepAndLeavesNothingBehin
     EXPECT_TRUE(QDir(acpi).isEmpty());
 }
 
+TEST_F(PrivilegedExtractionTest, NoPromptIsAWarningAndTheDirectRunGoesOn)
+{
+    layOut("no agent");
+    addPatchmatic("1");
+    auto unavailable = std::make_shared<DecliningAdministratorRunner>();
+    unavailable->unavailable = true;
+    unavailable->message = QStringLiteral("pkexec exit status 127: No authentication agent found");
+    platform.administrator = unavailable;
+    extract();
+
+    EXPECT_EQ(log.lines, (QStringList{"WARNING: No administrator prompt could be shown: pkexec exit status 127: No authentication agent "
+                                      "found. Velkor goes on without administrator rights, with what this user may read of the ACPI "
+                                      "tables, the boot log and the hardware details.",
+                                      "ACPI extracted successfully after fallback: 2 AML file(s)."}));
+    EXPECT_EQ(output(), "[privileged] no administrator run: pkexec exit status 127: No authentication agent found\n\n\n"
+                        "[direct fallback]\npatchmatic run 1: -extract\nwrote 2\n");
+    EXPECT_TRUE(QDir(platform.temporaryDirectory).isEmpty());
+}
+
 TEST_F(PrivilegedExtractionTest, ScriptsThatCannotBeWrittenOrRunFail)
 {
     layOut("unwritable");
@@ -227,23 +275,137 @@ TEST_F(PrivilegedExtractionTest, ScriptsThatCannotBeWrittenOrRunFail)
     EXPECT_TRUE(QDir(platform.temporaryDirectory).isEmpty());
 }
 
-TEST_F(PrivilegedExtractionTest, TheScriptStopsWhenItCannotEnterTheACPIFolder)
+// Root reads the firmware identity, the xHCI capabilities, the boot log and the configurations
+// of the first EFI root that exists, and hands them over to the store, not to files.
+TEST_F(PrivilegedExtractionTest, RootGathersWhatOnlyRootCanReadForTheLaterSteps)
 {
-    layOut("blocked");
+    layOut("machine");
     addPatchmatic("1");
-    // The ACPI path is a file: mkdir and cd fail, and the script must not clear the .aml files
-    // of the folder it started in.
-    const QString startFolder = base + "/elsewhere";
-    QDir().mkpath(startFolder);
-    writeFile(startFolder + "/bystander.aml", "keep me");
-    runner->workingDirectory = startFolder;
-    const QString blocked = base + "/blocked-acpi";
-    writeFile(blocked, "a file");
+    const QString machine = base + "/machine";
+    writeFile(machine + "/sys/class/dmi/id/product_serial", "C02XK1ZZJV3Q\n");
+    writeFile(machine + "/sys/class/dmi/id/board_serial", "C0273930\x01 0CDJ\n");
+    writeFile(machine + "/sys/class/dmi/id/product_uuid", "0f3d2a41-7b7e-4c55-9e2b-3a5f6b7c8d9e\n");
+    const QString xhci = machine + "/sys/kernel/debug/usb/xhci/0000:00:14.0/";
+    writeFile(xhci + "reg-ext-protocol:00", "EXTCAP_REVISION = 0x02000802\nEXTCAP_PORTINFO = 0x20000a01\n");
+    writeFile(xhci + "reg-ext-protocol:01", "EXTCAP_REVISION = 0x03100802\nEXTCAP_PORTINFO = 0x10000611\n");
+    writeFile(xhci + "reg-other", "EXTCAP_REVISION = 0x03100802\n");
+    const QString efi = base + "/boot/efi/EFI";
+    writeFile(efi + "/CLOVER/config.plist", "<plist>clover</plist>");
+    writeFile(efi + "/OC/config.plist", "<plist>oc</plist>");
+    const QString bootLog = base + "/kernel.log";
+    writeFile(bootLog, "kernel: line one\n");
+    platform.machineRoot = machine + "/";
+    platform.efiRoots = {base + "/not mounted/EFI", efi, base + "/later"};
+    platform.commands.bootLogDump = {"/bin/cat", {bootLog}};
+    platform.privilegedFacts = std::make_shared<PrivilegedFactsStore>();
 
-    EXPECT_THROW(runPrivilegedSetupOnce(context, patchmatic, blocked), CollectorError);
-    EXPECT_EQ(readText(startFolder + "/bystander.aml"), "keep me");
-    EXPECT_EQ(patchmaticRuns(), 0);
-    EXPECT_TRUE(QDir(platform.temporaryDirectory).isEmpty());
+    extract();
+
+    const auto facts = platform.privilegedFacts->current();
+    EXPECT_EQ(facts->bootLog, QByteArray("kernel: line one\n"));
+    EXPECT_EQ(facts->efiRoot, efi);
+    EXPECT_EQ(facts->efiConfigs, (std::map<QString, QByteArray>{{efi + "/CLOVER/config.plist", "<plist>clover</plist>"},
+                                                                 {efi + "/OC/config.plist", "<plist>oc</plist>"}}));
+    EXPECT_EQ(facts->xhciPortRanges,
+              (std::map<QString, std::vector<XhciPortRange>>{{"0000:00:14.0", {{2, 0, 1, 10}, {3, 16, 17, 6}}}}));
+    ASSERT_EQ(facts->firmwareIdentifiers.size(), 2u); // the value with a control character is dropped
+    EXPECT_EQ(facts->firmwareIdentifiers[0].value, "C02XK1ZZJV3Q");
+    EXPECT_EQ(facts->firmwareIdentifiers[0].kind, IdentifierKind::SerialNumber);
+    EXPECT_EQ(facts->firmwareIdentifiers[1].value, "0f3d2a41-7b7e-4c55-9e2b-3a5f6b7c8d9e");
+    EXPECT_EQ(facts->firmwareIdentifiers[1].kind, IdentifierKind::UUID);
+    // Nothing of it became a file of the package.
+    QStringList files = QDir(acpi).entryList(QDir::Files | QDir::Hidden);
+    files.sort();
+    EXPECT_EQ(files, (QStringList{"DSDT.aml", "SSDT-1.aml", "patchmatic-output.txt"}));
+    EXPECT_FALSE(output().contains("C02XK1ZZJV3Q"));
+}
+
+// A configuration that someone else could swap for a link or a FIFO while root reads it is
+// left to the user's own reading: root reads only through folders that only root can change.
+TEST_F(PrivilegedExtractionTest, RootReadsAnEFIConfigurationOnlyWhereNoOneElseCanSwapIt)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const QString& efi)> prepare;
+        bool read;
+    };
+    const auto chmodFolder = [](const QString& path, mode_t mode) { ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0); };
+    const std::vector<Case> cases{
+        {"root's own folders", [](const QString&) {}, true},
+        {"a folder others can write", [&](const QString& efi) { chmodFolder(efi + "/OC", 0777); }, false},
+        {"a group-writable folder above", [&](const QString& efi) { chmodFolder(efi, 0775); }, false},
+        {"a shared folder with root's file", [&](const QString& efi) { chmodFolder(efi + "/OC", 01777); }, true},
+        {"a shared folder with another's file",
+         [&](const QString& efi) {
+             chmodFolder(efi + "/OC", 01777);
+             ASSERT_EQ(::chown(QFile::encodeName(efi + "/OC/config.plist").constData(), 65534, 65534), 0);
+         },
+         false},
+        {"a link", [](const QString& efi) {
+             QFile::rename(efi + "/OC/config.plist", efi + "/OC/real.plist");
+             QFile::link(efi + "/OC/real.plist", efi + "/OC/config.plist");
+         }, false},
+        {"a FIFO", [](const QString& efi) {
+             QFile::remove(efi + "/OC/config.plist");
+             ASSERT_EQ(::mkfifo(QFile::encodeName(efi + "/OC/config.plist").constData(), 0600), 0);
+         }, false},
+    };
+    int run = 0;
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        layOut(QString("efi %1").arg(++run));
+        addPatchmatic("1");
+        const QString efi = base + "/esp/EFI";
+        writeFile(efi + "/OC/config.plist", "<plist>oc</plist>");
+        testCase.prepare(efi);
+        platform.efiRoots = {efi};
+        platform.privilegedFacts = std::make_shared<PrivilegedFactsStore>();
+        runPrivilegedSetupOnce(context, patchmatic, acpi);
+        const auto facts = platform.privilegedFacts->current();
+        EXPECT_EQ(facts->efiRoot, efi);
+        EXPECT_EQ(facts->efiConfigs.count(efi + "/OC/config.plist"), testCase.read ? 1u : 0u);
+    }
+}
+
+TEST_F(PrivilegedExtractionTest, ARunThatEndsBadlyKeepsWhatCameBeforeAndSaysWhy)
+{
+    layOut("ends badly");
+    addPatchmatic("2");
+    auto canned = std::make_shared<CannedAdministratorRunner>();
+    platform.administrator = canned;
+    const QByteArray start = "VELKOR-PRIVILEGED 1\nlog 27 -\n[privileged] setup started\n\ntable 8 APIC.aml\nAPIC....\n";
+    struct Case {
+        QByteArray output;
+        QString problem;
+        QStringList warnings;
+        QStringList tables;
+    };
+    const std::vector<Case> cases{
+        {start + "table 8 DSDT.aml\nDSDT", "it took longer than 180 s",
+         {"WARNING: The administrator run did not finish cleanly: it took longer than 180 s.",
+          "WARNING: Velkor did not accept all the administrator run handed back: a table record is cut short."},
+         {"APIC.aml"}},
+        {start + "table 4 ../x.aml\nxxxx\nEND\n", "",
+         {"WARNING: Velkor did not accept all the administrator run handed back: a table record is named “../x.aml”."},
+         {"APIC.aml"}},
+        {"", "it ended with exit status 1: bash: cannot open", {"WARNING: The administrator run did not finish cleanly: it ended with exit status 1: bash: cannot open."}, {}},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.problem.toStdString());
+        QDir(acpi).removeRecursively();
+        QDir().mkpath(acpi);
+        QFile::remove(runs);
+        log.lines.clear();
+        canned->output = {testCase.output, testCase.problem.isEmpty() ? 0 : 1, testCase.problem};
+        extract();
+        const QStringList warnings = log.lines.filter(QRegularExpression("^WARNING: (The|Velkor)"));
+        EXPECT_EQ(warnings, testCase.warnings);
+        // Tables that came before the damage count; without any, the direct run steps in.
+        EXPECT_EQ(patchmaticRuns(), testCase.tables.isEmpty() ? 1 : 0);
+        if (!testCase.tables.isEmpty()) {
+            EXPECT_EQ(amlFiles(), testCase.tables);
+        }
+    }
 }
 
 TEST_F(PrivilegedExtractionTest, PrivilegedTablesWithAndWithoutTheSupplement)
@@ -277,9 +439,8 @@ TEST_F(PrivilegedExtractionTest, TheDirectRunStepsInWhenThePrivilegedRunLeavesNo
     EXPECT_EQ(log.lines, (QStringList{kStartedAndFinished,
                                       "WARNING: privileged patchmatic run produced 0 AML files. Trying a direct bundled patchmatic fallback...",
                                       "ACPI extracted successfully after fallback: 2 AML file(s)."}));
-    EXPECT_TRUE(output().startsWith("[privileged] extracting ACPI with bundled patchmatic: "));
-    EXPECT_TRUE(output().endsWith("[privileged] AML count: 0\n\n\n[direct fallback]\npatchmatic run 2: -extract\nwrote 2\n"))
-        << output().toStdString();
+    EXPECT_EQ(output(), privilegedOutput("patchmatic run 1: -extract\n", 0, 0)
+                            + "\n\n[direct fallback]\npatchmatic run 2: -extract\nwrote 2\n");
     EXPECT_FALSE(QFileInfo::exists(acpi + "/ACPI-extraction-failed.txt"));
 }
 
@@ -321,37 +482,10 @@ TEST_F(PrivilegedExtractionTest, FilesThatCannotBeWrittenEndTheStep)
     QDir().mkpath(acpi + "/ACPI-extraction-failed.txt");
     EXPECT_THROW(extract(), PlatformError);
 
-    // The output file cannot be appended to (the privileged run could not create it either).
+    // The output file cannot be written: a folder stands in its place.
     QDir(acpi).removeRecursively();
-    QDir().mkpath(acpi + "/patchmatic-output.txt");
+    QDir().mkpath(acpi + "/patchmatic-output.txt/inside");
     EXPECT_THROW(extract(), PlatformError);
-}
-
-TEST_F(PrivilegedExtractionTest, TheFallbackKeepsWhatTheAdministratorRunWrote)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "handing a file to another user needs root";
-    // As if root had written the output: the user's fallback must still add to it.
-    class OtherOwnerRunner : public FakeAdministratorRunner {
-    public:
-        QString runScriptAsAdministrator(const QString& scriptPath) override
-        {
-            const QString printed = FakeAdministratorRunner::runScriptAsAdministrator(scriptPath);
-            EXPECT_EQ(::chown(QFile::encodeName(output).constData(), 65534, 65534), 0);
-            return printed;
-        }
-        QString output;
-    };
-    auto other = std::make_shared<OtherOwnerRunner>();
-    runner = other;
-    layOut("other owner");
-    other->output = acpi + "/patchmatic-output.txt";
-    addPatchmatic("");
-    extract();
-    QFileInfo info(other->output);
-    EXPECT_EQ(info.ownerId(), ::geteuid());
-    EXPECT_TRUE(output().startsWith("[privileged] extracting ACPI with bundled patchmatic: "));
-    EXPECT_TRUE(output().contains("\n\n[direct fallback]\n"));
 }
 
 TEST(CountAMLFiles, CountsDirectEntriesWithTheExtensionInAnyCase)

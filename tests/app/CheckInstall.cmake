@@ -63,6 +63,28 @@ else()
   endif()
 endif()
 
+# The polkit action names the installed helper, so the prompt shows Velkor's own message.
+set(helper "${bundle}/Contents/Resources/Tools/velkor-admin")
+executable("${helper}" runs)
+if(NOT runs)
+  fail("Tools/velkor-admin is missing or not executable")
+endif()
+set(policy "${STAGE}/share/polkit-1/actions/org.velkor.Velkor.policy")
+if(NOT EXISTS "${policy}")
+  fail("share/polkit-1/actions/org.velkor.Velkor.policy is missing")
+else()
+  file(READ "${policy}" action)
+  foreach(wanted
+      "<annotate key=\"org.freedesktop.policykit.exec.path\">${helper}</annotate>"
+      "<message>Velkor needs administrator rights to read your firmware's ACPI tables and hardware details</message>"
+      "<allow_active>auth_admin</allow_active>")
+    string(FIND "${action}" "${wanted}" at)
+    if(at EQUAL -1)
+      fail("the polkit action lacks ${wanted}")
+    endif()
+  endforeach()
+endif()
+
 set(entry "${STAGE}/share/applications/velkor.desktop")
 if(NOT EXISTS "${entry}")
   fail("share/applications/velkor.desktop is missing")

@@ -1,5 +1,6 @@
 #include "dumps/DumpsTestSupport.h"
 #include "dumps/EfiConfigCopy.h"
+#include "platform/PrivilegedFacts.h"
 
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -103,4 +104,28 @@ TEST(EfiConfigCopy, AFailedCopyThrowsBeforeTheOpenCoreConfiguration)
     QDir().rmdir(root + "/CLOVER/config.plist");
     writeFile(root + "/CLOVER/config.plist", kCloverConfig);
     EXPECT_THROW(copyAndSanitizeMountedEFIOnly(f.ctx, f.work() + "/missing", {root}), PlatformError);
+}
+
+// A partition only root may read (Debian mounts it 0700) is invisible to the user; what root
+// read there in the administrator step is copied and masked as any other configuration.
+TEST(EfiConfigCopy, WhatRootReadOnAPartitionHiddenFromTheUserIsCopied)
+{
+    DumpsFixture f;
+    const QString hidden = f.env.path("boot/efi/EFI"); // does not exist for this user
+    const QString visible = f.env.path("later/EFI");
+    writeFile(visible + "/CLOVER/config.plist", "<plist>not this one</plist>");
+    auto store = std::make_shared<PrivilegedFactsStore>();
+    PrivilegedFacts facts;
+    facts.efiRoot = hidden;
+    facts.efiConfigs[hidden + "/CLOVER/config.plist"] = kCloverConfig;
+    store->publish(facts);
+    f.env.platform.privilegedFacts = store;
+
+    copyAndSanitizeMountedEFIOnly(f.ctx, f.work(), {f.env.path("missing"), hidden, visible});
+
+    EXPECT_EQ(f.log.lines, QStringList({"CLOVER config.plist copied as CLOVER-config.plist and sanitized at root.",
+                                        "OC config.plist not found on mounted EFI."}));
+    const QString clover = readText(f.work() + "/CLOVER-config.plist");
+    EXPECT_TRUE(clover.contains("<key>SerialNumber</key>\n\t\t<string>XX-MASKED-XX</string>")) << clover.toStdString();
+    EXPECT_FALSE(clover.contains("C02XK1ZZJV3Q"));
 }

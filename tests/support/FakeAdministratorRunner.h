@@ -18,9 +18,10 @@ namespace velkor::testing {
 // mode and the mode of the folder that holds it.
 class FakeAdministratorRunner : public AdministratorRunner {
 public:
-    QString runScriptAsAdministrator(const QString& scriptPath) override
+    AdministratorRunOutput runScriptAsAdministrator(const QString& scriptPath, const AdministratorRunLimits& limits) override
     {
         scriptPaths.append(scriptPath);
+        lastLimits = limits;
         QFile script(scriptPath);
         scriptTexts.append(script.open(QIODevice::ReadOnly) ? QString::fromUtf8(script.readAll()) : QString());
         struct stat info {};
@@ -35,12 +36,16 @@ public:
         if (!bash.waitForFinished(60000) || bash.exitStatus() != QProcess::NormalExit)
             throw CollectorError::operationFailed(QStringLiteral("The administrator script ended abnormally"));
         standardError.append(QString::fromUtf8(bash.readAllStandardError()));
-        if (bash.exitCode() != 0)
-            throw CollectorError::operationFailed(QStringLiteral("The administrator script failed with exit status %1").arg(bash.exitCode()));
-        return QString::fromUtf8(bash.readAllStandardOutput());
+        AdministratorRunOutput output;
+        output.standardOutput = bash.readAllStandardOutput();
+        output.exitStatus = bash.exitCode();
+        if (output.exitStatus != 0)
+            output.problem = QStringLiteral("it ended with exit status %1").arg(output.exitStatus);
+        return output;
     }
 
     QString workingDirectory; // where bash starts; the test's own folder when empty
+    AdministratorRunLimits lastLimits;
     QStringList scriptPaths;
     QStringList scriptTexts;
     std::vector<mode_t> scriptModes;
@@ -48,16 +53,20 @@ public:
     QStringList standardError;
 };
 
-// Stands in for a user who dismisses the administrator prompt.
+// Stands in for a user who dismisses the administrator prompt or, with `unavailable`, for a
+// desktop where no prompt can be shown.
 class DecliningAdministratorRunner : public AdministratorRunner {
 public:
-    QString runScriptAsAdministrator(const QString& scriptPath) override
+    AdministratorRunOutput runScriptAsAdministrator(const QString& scriptPath, const AdministratorRunLimits&) override
     {
         scriptPaths.append(scriptPath);
         scriptExisted = QFileInfo::exists(scriptPath);
+        if (unavailable)
+            throw AdministratorUnavailable(message);
         throw CollectorError::operationFailed(message);
     }
 
+    bool unavailable = false;
     QString message = QStringLiteral("Administrator authentication was declined or not authorized (pkexec exit status 126)");
     QStringList scriptPaths;
     bool scriptExisted = false;

@@ -37,7 +37,8 @@ void addDumpCommands(CommandTable& table, const AppBundle& bundle)
         "(/usr/bin/sed -n 's/^model name[[:space:]]*:[[:space:]]*//p' /proc/cpuinfo; "
         "/usr/bin/lscpu 2>/dev/null | /usr/bin/sed -n 's/^Model name:[[:space:]]*//p') 2>/dev/null | /usr/bin/head -n 1 || true"));
     // The first 400 lines of this boot's journal, or of the kernel log where the journal has
-    // none for this user. Kernel lines name USB devices' serial numbers after "SerialNumber:"
+    // none for this user. The administrator step runs it as root, who may read both; the dump
+    // runs it as the user only when root's run gave nothing. Kernel lines name USB devices' serial numbers after "SerialNumber:"
     // in the middle of a line, where the line rules do not reach, so they are cut here.
     table.bootLogDump = shellCommand(QStringLiteral(
         "(/usr/bin/journalctl -b --no-pager -q 2>/dev/null | /usr/bin/head -400 | /usr/bin/grep . || "

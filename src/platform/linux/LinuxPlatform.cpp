@@ -7,6 +7,7 @@
 #include "platform/linux/LinuxDesktopServices.h"
 #include "platform/linux/LinuxMachineIdentifiers.h"
 #include "platform/linux/SysfsRegistry.h"
+#include "platform/PrivilegedFacts.h"
 
 #include <QDir>
 
@@ -21,8 +22,10 @@ Platform makeLinuxPlatform(const QString& executableDirectory, const QString& st
     platform.archive = std::make_shared<LibzipArchiveWriter>();
     platform.propertyLists = std::make_shared<LibplistPropertyListService>();
     platform.identifiers = std::make_shared<LinuxMachineIdentifierSource>();
-    platform.administrator = std::make_shared<LinuxAdministratorRunner>();
-    platform.registry = std::make_shared<SysfsRegistry>(QStringLiteral("/"));
+    platform.administrator = std::make_shared<LinuxAdministratorRunner>(platform.bundle);
+    // The registry takes the xHCI port ranges root hands over during a run from the same store.
+    platform.privilegedFacts = std::make_shared<PrivilegedFactsStore>();
+    platform.registry = std::make_shared<SysfsRegistry>(QStringLiteral("/"), platform.privilegedFacts);
     return platform;
 }
 

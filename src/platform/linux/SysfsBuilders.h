@@ -2,14 +2,17 @@
 
 // The parts of the sysfs registry, one builder per source, sharing one scan context.
 
+#include "platform/PrivilegedFacts.h"
 #include "registry/TreeRegistry.h"
 #include "platform/linux/SysfsReader.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <map>
 #include <optional>
 #include <set>
+#include <vector>
 
 namespace velkor::sysfs {
 
@@ -32,6 +35,8 @@ struct ScanContext {
     SysfsReader reader;
     QHash<QString, AcpiDevice> acpiByDir;
     std::set<int> usedControllerBuses; // the top byte of the USB locations handed out
+    // xHCI port ranges by PCI address, as root read them; debugfs, where readable, comes first.
+    std::map<QString, std::vector<XhciPortRange>> xhciPortRanges;
     int entries = 0;
 
     // Counts one more entry; false once the registry is full.

@@ -109,9 +109,10 @@ std::shared_ptr<TreeRegistryNode> platformNode(const SysfsReader& reader)
 } // namespace
 } // namespace sysfs
 
-std::shared_ptr<TreeRegistry> buildSysfsRegistry(const QString& root)
+std::shared_ptr<TreeRegistry> buildSysfsRegistry(const QString& root, const std::map<QString, std::vector<XhciPortRange>>& xhciPortRanges)
 {
     sysfs::ScanContext context(root);
+    context.xhciPortRanges = xhciPortRanges;
 
     auto registryRoot = std::make_shared<TreeRegistryNode>();
     registryRoot->name = QStringLiteral("Root");
@@ -133,6 +134,8 @@ std::shared_ptr<TreeRegistry> buildSysfsRegistry(const QString& root)
 
 std::unique_ptr<RegistryEntry> SysfsRegistry::rootEntry() const
 {
+    if (m_privileged)
+        return buildSysfsRegistry(m_root, m_privileged->current()->xhciPortRanges)->rootEntry();
     return buildSysfsRegistry(m_root)->rootEntry();
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/PrivilegedFacts.h"
 #include "registry/TreeRegistry.h"
 
 #include <QString>
+#include <map>
 #include <memory>
+#include <vector>
 
 namespace velkor {
 
@@ -26,17 +29,25 @@ namespace velkor {
 //
 // Every file that is missing or cannot be read is left out; the walks are bounded in depth and
 // count and never follow symbolic links into folders.
-std::shared_ptr<TreeRegistry> buildSysfsRegistry(const QString& root = QStringLiteral("/"));
+//
+// The xHCI port numbers come from the controllers' own port ranges: debugfs when it can be read
+// (root), else the ranges root handed over, by PCI address ("0000:00:14.0").
+std::shared_ptr<TreeRegistry> buildSysfsRegistry(const QString& root = QStringLiteral("/"),
+                                                 const std::map<QString, std::vector<XhciPortRange>>& xhciPortRanges = {});
 
 // The live registry of the program: each rootEntry() builds the tree again, so a run sees the
-// machine as it is when the run happens.
+// machine as it is when the run happens, with what the run's administrator step handed over.
 class SysfsRegistry : public Registry {
 public:
-    explicit SysfsRegistry(QString root = QStringLiteral("/")) : m_root(std::move(root)) {}
+    explicit SysfsRegistry(QString root = QStringLiteral("/"), std::shared_ptr<const PrivilegedFactsStore> privileged = {})
+        : m_root(std::move(root)), m_privileged(std::move(privileged))
+    {
+    }
     std::unique_ptr<RegistryEntry> rootEntry() const override;
 
 private:
     QString m_root;
+    std::shared_ptr<const PrivilegedFactsStore> m_privileged;
 };
 
 } // namespace velkor

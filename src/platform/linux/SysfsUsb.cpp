@@ -35,43 +35,36 @@ struct RootPort {
     qint64 connector = kConnectorUsb3StandardA;
 };
 
-// The xHCI "Supported Protocol" capabilities as the kernel's debugfs shows them (root only):
-// which of the controller's own port numbers speak USB 2 and which USB 3. The root hubs number
-// their ports in that order, so the n-th USB 2 port of the root hub is the n-th USB 2 port here.
+// The xHCI "Supported Protocol" capabilities: which of the controller's own port numbers speak
+// USB 2 and which USB 3. The root hubs number their ports in that order, so the n-th USB 2 port
+// of the root hub is the n-th USB 2 port here.
 struct PortLayout {
     std::vector<quint32> usb2;
     std::vector<quint32> usb3;
 };
 
+// The kernel's debugfs shows the capabilities to root; otherwise the ranges root handed over
+// for the controller are used.
 std::optional<PortLayout> controllerPortLayout(const ScanContext& context, const QString& pciDir)
 {
     const SysfsReader& reader = context.reader;
-    const QString debugDir = reader.path(QStringLiteral("/sys/kernel/debug/usb/xhci/")) + folderName(pciDir);
-    PortLayout layout;
+    const QString address = folderName(pciDir);
+    const QString debugDir = reader.path(QStringLiteral("/sys/kernel/debug/usb/xhci/")) + address;
+    std::vector<XhciPortRange> ranges;
     for (const QString& file : reader.files(debugDir)) {
-        if (!file.startsWith(QLatin1String("reg-ext-protocol:")))
-            continue;
-        std::optional<quint32> revision;
-        std::optional<quint32> portInfo;
-        const QString text = reader.text(debugDir + QLatin1Char('/') + file);
-        for (const QString& line : text.split(QLatin1Char('\n'))) {
-            const QString key = line.section(QLatin1Char('='), 0, 0).trimmed();
-            bool ok = false;
-            const quint32 value = line.section(QLatin1Char('='), 1).trimmed().toUInt(&ok, 0);
-            if (!ok)
-                continue;
-            if (key == QLatin1String("EXTCAP_REVISION"))
-                revision = value;
-            else if (key == QLatin1String("EXTCAP_PORTINFO"))
-                portInfo = value;
+        if (file.startsWith(QLatin1String("reg-ext-protocol:"))) {
+            if (const auto range = parseXhciProtocolCapability(reader.text(debugDir + QLatin1Char('/') + file)))
+                ranges.push_back(*range);
         }
-        if (!revision || !portInfo)
-            continue;
-        const quint32 major = (*revision >> 24) & 0xff;
-        const quint32 offset = *portInfo & 0xff;
-        const quint32 count = (*portInfo >> 8) & 0xff;
-        auto& ports = major >= 3 ? layout.usb3 : layout.usb2;
-        for (quint32 port = offset; offset > 0 && port < offset + count; ++port)
+    }
+    if (ranges.empty()) {
+        if (const auto handedOver = context.xhciPortRanges.find(address); handedOver != context.xhciPortRanges.end())
+            ranges = handedOver->second;
+    }
+    PortLayout layout;
+    for (const XhciPortRange& range : ranges) {
+        auto& ports = range.majorRevision >= 3 ? layout.usb3 : layout.usb2;
+        for (quint32 port = range.firstPort; port > 0 && port < range.firstPort + range.portCount; ++port)
             ports.push_back(port);
     }
     if (layout.usb2.empty() && layout.usb3.empty())

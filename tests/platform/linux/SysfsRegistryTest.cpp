@@ -273,6 +273,7 @@ protected:
         QDir(root + QStringLiteral("/sys/bus/acpi")).removeRecursively();
 
         s_registry = new std::shared_ptr<TreeRegistry>(buildSysfsRegistry(root));
+        s_captureRoot = root;
     }
     static void TearDownTestSuite()
     {
@@ -283,9 +284,11 @@ protected:
 
     static QTemporaryDir* s_dir;
     static std::shared_ptr<TreeRegistry>* s_registry;
+    static QString s_captureRoot;
 };
 
 QTemporaryDir* ChangedSysfsTest::s_dir = nullptr;
+QString ChangedSysfsTest::s_captureRoot;
 std::shared_ptr<TreeRegistry>* ChangedSysfsTest::s_registry = nullptr;
 
 } // namespace
@@ -297,6 +300,21 @@ TEST_F(ChangedSysfsTest, PortNumbersAndConnectorsFollowWhatTheKernelTells)
                                               "HS02=6/3:QEMU USB Hub", "HS03=7/9", "HS04=8/8"}));
     EXPECT_EQ(child(nec, QStringLiteral("HS03")).className, QStringLiteral("LinuxUSB20XHCITypeCPort"));
     EXPECT_EQ(child(nec, QStringLiteral("HS04")).className, QStringLiteral("LinuxUSB20XHCITypeCPort"));
+}
+
+// An ordinary user cannot read debugfs; the ranges root handed over number the ports the same.
+TEST_F(ChangedSysfsTest, PortRangesHandedOverByRootStandInForDebugfs)
+{
+    const QString debug = s_captureRoot + QStringLiteral("/sys/kernel/debug");
+    ASSERT_TRUE(QDir().rename(debug, debug + QStringLiteral(".unreadable")));
+    const auto withoutDebugfs = buildSysfsRegistry(s_captureRoot);
+    const auto handedOver = buildSysfsRegistry(s_captureRoot, {{QStringLiteral("0000:01:00.0"), {{3, 0, 1, 4}, {2, 0, 5, 4}}}});
+    ASSERT_TRUE(QDir().rename(debug + QStringLiteral(".unreadable"), debug));
+
+    EXPECT_EQ(portSummary(driverNode(*handedOver, QStringLiteral("pci1033,194"), QStringLiteral("0"))),
+              portSummary(driverNode(registry(), QStringLiteral("pci1033,194"), QStringLiteral("0"))));
+    EXPECT_EQ(portSummary(driverNode(*withoutDebugfs, QStringLiteral("pci1033,194"), QStringLiteral("0"))).first(),
+              QStringLiteral("HS01=1/255:QEMU USB Mouse"));
 }
 
 TEST_F(ChangedSysfsTest, DamagedOrMissingFilesAreLeftOut)
