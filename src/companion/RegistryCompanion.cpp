@@ -87,7 +87,7 @@ int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, 
         }
         written << kextReport;
 
-        const QString controllers = output + QLatin1Char('/') + package::pciUsbControllers;
+        const QString controllers = output + QLatin1Char('/') + package::pciUSBControllers;
         writePCIUSBControllersReport(context, controllers);
         written << controllers;
 
