@@ -2,6 +2,7 @@
 
 #include "base/CollectorError.h"
 #include "steps/StepContext.h"
+#include "registry/RegistryProperties.h"
 #include "registry/TreeRegistry.h"
 #include "support/FakeAdministratorRunner.h"
 #include "support/TestFiles.h"
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -35,7 +35,7 @@ QByteArray table(const char* signature, qsizetype size)
 {
     QByteArray blob(size, 't');
     blob.replace(0, 4, QByteArray(signature, 4));
-    qToLittleEndian<quint32>(quint32(size), blob.data() + 4);
+    blob.replace(4, 4, littleEndianBytes(quint32(size)));
     return blob;
 }
 
