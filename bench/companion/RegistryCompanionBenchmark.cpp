@@ -1,6 +1,7 @@
 // Times the expert companion on a generated 20 MB registry in `ioreg -l` text form: PCI devices
 // with xHCI controllers, ports and attached devices, and a platform node with ACPI tables.
 #include "companion/RegistryCompanion.h"
+#include "registry/RegistryProperties.h"
 #include "registry/TreeRegistry.h"
 #include "registry/IoregTextPrinter.h"
 
@@ -13,19 +14,11 @@ using namespace velkor;
 
 namespace {
 
-QByteArray le32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    for (int at = 0; at < 4; ++at)
-        bytes[at] = char((value >> (8 * at)) & 0xFF);
-    return bytes;
-}
-
 QByteArray acpiTable(const char* signature, int size)
 {
     QByteArray table(size, 'a');
     table.replace(0, 4, signature);
-    table.replace(4, 4, le32(quint32(size)));
+    table.replace(4, 4, littleEndianBytes(quint32(size)));
     return table;
 }
 
@@ -42,8 +35,8 @@ std::shared_ptr<TreeRegistry> generatedRegistry(qsizetype wantedBytes)
     while (approximateBytes < wantedBytes) {
         const QString slot = QString::number(index, 16);
         const bool xhci = index % 10 == 0;
-        QVariantMap pci{{"vendor-id", le32(0x8086)}, {"device-id", le32(xhci ? 0xa12f : 0x1000 + quint32(index % 4000))},
-                        {"class-code", le32(xhci ? 0x0c0330 : 0x020000)}, {"IOName", "pci8086," + slot},
+        QVariantMap pci{{"vendor-id", littleEndianBytes(0x8086)}, {"device-id", littleEndianBytes(xhci ? 0xa12f : 0x1000 + quint32(index % 4000))},
+                        {"class-code", littleEndianBytes(xhci ? 0x0c0330 : 0x020000)}, {"IOName", "pci8086," + slot},
                         {"compatible", QByteArray("pci8086,a12f\0pciclass,0c0330\0", 30)},
                         {"IOPowerManagement", QVariantMap{{"CurrentPowerState", 2}, {"DevicePowerState", 2}}},
                         {"reg", QByteArray(1600, '\x11')}};
@@ -56,7 +49,7 @@ std::shared_ptr<TreeRegistry> generatedRegistry(qsizetype wantedBytes)
         for (int port = 1; port <= 14; ++port) {
             const QString name = QStringLiteral("HS%1").arg(port, 2, 10, QLatin1Char('0'));
             auto portNode = driver->addChild(kIOServicePlane, name, "AppleUSB20XHCIPort",
-                                             {{"port", le32(quint32(port))}, {"UsbConnector", 3}, {"name", name}}, "14100000");
+                                             {{"port", littleEndianBytes(quint32(port))}, {"UsbConnector", 3}, {"name", name}}, "14100000");
             if (port == 3)
                 portNode->addChild(kIOServicePlane, "USB Keyboard", "IOUSBHostDevice", {{"IOName", "USB Keyboard"}});
             approximateBytes += 400;

@@ -1,14 +1,13 @@
 #include "acpi/NativeACPITables.h"
 
-#include "ioreg/RegistryTextDump.h"
-#include "registry/Registry.h"
 #include "files/Files.h"
+#include "registry/RegistryProperties.h"
+#include "registry/RegistryWalk.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QVariantMap>
-#include <QtEndian>
 
 #include <memory>
 #include <vector>
@@ -21,7 +20,7 @@ constexpr int kWalkBudget = 20000;
 // The budget bounds the depth and the children of one entry, but a plane whose entries are
 // reached along several paths (or a cycle) could still be walked without end; no real
 // registry comes near this many entries in a plane.
-constexpr int kMostVisitsPerPlane = 100000;
+constexpr qsizetype kMostVisitsPerPlane = 100000;
 
 bool isSignatureCharacter(QChar c)
 {
@@ -53,17 +52,17 @@ void considerBlob(const QByteArray& blob, const QString& name, const QSet<QStrin
 
 void collectFromProperties(const RegistryEntry& entry, const QSet<QString>& wanted, ACPITableCollection& collected)
 {
-    const QVariantMap properties = registryPropertiesForTextDump(entry);
+    const QVariantMap properties = entry.properties();
     for (auto it = properties.constBegin(); it != properties.constEnd(); ++it) {
         const QVariant& value = it.value();
         if (value.typeId() == QMetaType::QByteArray) {
             considerBlob(value.toByteArray(), it.key(), wanted, collected);
-        } else if (value.typeId() == QMetaType::QVariantMap) {
-            const QVariantMap inner = value.toMap();
-            for (auto innerIt = inner.constBegin(); innerIt != inner.constEnd(); ++innerIt) {
-                if (innerIt.value().typeId() == QMetaType::QByteArray)
-                    considerBlob(innerIt.value().toByteArray(), innerIt.key(), wanted, collected);
-            }
+            continue;
+        }
+        const QVariantMap inner = registryDictionary(value);
+        for (auto innerIt = inner.constBegin(); innerIt != inner.constEnd(); ++innerIt) {
+            if (innerIt.value().typeId() == QMetaType::QByteArray)
+                considerBlob(innerIt.value().toByteArray(), innerIt.key(), wanted, collected);
         }
     }
 }
@@ -99,40 +98,26 @@ bool acpiTableHeaderLooksValid(const QByteArray& blob, const QString& signature)
         return false;
     if (blob.size() < 8)
         return false;
-    const quint32 length = qFromLittleEndian<quint32>(blob.constData() + 4);
+    const quint32 length = littleEndianValue(blob.mid(4, 4));
     return length >= kHeaderSize && length <= quint64(blob.size());
 }
 
 void collectACPITables(const RegistryEntry& from, const QString& plane, const QSet<QString>& wanted,
                        ACPITableCollection& collected, int remaining)
 {
-    collectFromProperties(from, wanted, collected);
-
-    // Depth first with a stack of our own. A frame holds a visited entry, its child iterator
-    // and its local budget, which drops by one for each child visited.
-    struct Frame {
-        std::unique_ptr<RegistryEntry> entry; // null for the entry we were given
-        std::unique_ptr<RegistryIterator> children;
-        int budget;
-    };
-    std::vector<Frame> stack;
-    if (auto children = from.childIterator(plane))
-        stack.push_back({nullptr, std::move(children), remaining});
-
-    int visits = 1;
-    while (!stack.empty()) {
-        std::unique_ptr<RegistryEntry> child = stack.back().children->next();
-        if (!child || stack.back().budget < 2 || visits >= kMostVisitsPerPlane) {
-            child.reset(); // a child taken but not visited is released before its parent's iterator
-            stack.pop_back();
-            continue;
-        }
-        const int childBudget = --stack.back().budget;
-        ++visits;
-        collectFromProperties(*child, wanted, collected);
-        if (auto grandchildren = child->childIterator(plane))
-            stack.push_back({std::move(child), std::move(grandchildren), childBudget});
-    }
+    // budgets[d]: the budget of the entry last visited at depth d. The k-th child of an entry
+    // has the entry's budget minus k; one whose budget is used up is not read, and neither are
+    // its later siblings, whose budgets are lower still.
+    std::vector<int> budgets;
+    walkRegistry(from, plane, {.maxEntries = kMostVisitsPerPlane}, [&](const RegistryVisit& visit) {
+        const int budget = visit.depth == 0 ? remaining : budgets[size_t(visit.depth) - 1] - (visit.index + 1);
+        if (visit.depth > 0 && budget < 1)
+            return false;
+        budgets.resize(size_t(visit.depth));
+        budgets.push_back(budget);
+        collectFromProperties(visit.entry, wanted, collected);
+        return budget >= 2; // a child would have a budget of at least 1
+    });
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "audit/IdentifierSet.h"
 
-#include "registry/Registry.h"
+#include "registry/RegistryProperties.h"
+#include "registry/RegistryWalk.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -71,18 +72,6 @@ QByteArray utf16(const QString& text, bool bigEndian)
 bool isWordByte(unsigned char byte)
 {
     return (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0x80;
-}
-
-QString registryText(const QVariant& value)
-{
-    if (value.typeId() == QMetaType::QByteArray) {
-        QByteArray bytes = value.toByteArray();
-        const qsizetype end = bytes.indexOf('\0');
-        if (end >= 0)
-            bytes.truncate(end);
-        return QString::fromUtf8(bytes).trimmed();
-    }
-    return value.toString().trimmed();
 }
 
 } // namespace
@@ -158,27 +147,18 @@ void IdentifierSet::addForms(int identifier, const QString& spelling)
 std::vector<MachineIdentifier> identifiersFromRegistry(const Registry& registry)
 {
     std::vector<MachineIdentifier> found;
-    const std::unique_ptr<RegistryEntry> root = registry.rootEntry();
-    if (!root)
+    const std::unique_ptr<RegistryEntry> platform = platformNode(registry);
+    if (!platform)
         return found;
-    const std::unique_ptr<RegistryIterator> children = root->childIterator(kIOServicePlane);
-    if (!children)
-        return found;
-    // The platform node is among the root's first children; a few are enough.
-    for (int visited = 0; visited < 64; ++visited) {
-        const std::unique_ptr<RegistryEntry> child = children->next();
-        if (!child)
-            break;
-        const QVariantMap properties = child->properties();
-        for (const char* key : {"IOPlatformSerialNumber", "serial-number", "board-serial-number"}) {
-            const QString value = registryText(properties.value(QLatin1String(key)));
-            if (!value.isEmpty())
-                found.push_back({IdentifierKind::SerialNumber, value});
-        }
-        const QString uuid = registryText(properties.value(QStringLiteral("IOPlatformUUID")));
-        if (!uuid.isEmpty())
-            found.push_back({IdentifierKind::UUID, uuid});
+    const RegistryProperties properties(*platform);
+    for (const char* key : {"IOPlatformSerialNumber", "serial-number", "board-serial-number"}) {
+        const QString value = properties.text(QLatin1String(key)).trimmed();
+        if (!value.isEmpty())
+            found.push_back({IdentifierKind::SerialNumber, value});
     }
+    const QString uuid = properties.text(QStringLiteral("IOPlatformUUID")).trimmed();
+    if (!uuid.isEmpty())
+        found.push_back({IdentifierKind::UUID, uuid});
     return found;
 }
 

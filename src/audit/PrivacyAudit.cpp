@@ -5,6 +5,7 @@
 #include "base/Timestamps.h"
 #include "files/Files.h"
 #include "files/TextDecoding.h"
+#include "steps/PackageLayout.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,8 +15,6 @@
 
 namespace velkor {
 namespace {
-
-const QString kAuditFileName = QStringLiteral("privacy-audit.txt");
 
 struct PackageFile {
     QString path;
@@ -113,7 +112,7 @@ PrivacyAuditResult PrivacyAudit::run(const QString& work, const QString& withhel
     result.maskedPerIdentifier.resize(identifiers->identifiers().size());
 
     for (const PackageFile& file : files) {
-        if (file.relative == kAuditFileName)
+        if (file.relative == package::privacyAudit)
             continue;
         ++result.filesChecked;
         const std::optional<QByteArray> content = file.isLink ? std::optional(linkTarget(file.path)) : readRegularFile(file.path);
@@ -236,7 +235,7 @@ void auditPrivacyStep(StepContext& context, const QString& work, PrivacyAuditSta
     state.identifiers = audit.identifiers();
     for (const QString& line : result.logLines)
         context.log.log(line);
-    writeTextFile(work + QLatin1Char('/') + kAuditFileName, privacyAuditReport(result, *audit.identifiers()));
+    writeTextFile(work + QLatin1Char('/') + package::privacyAudit, privacyAuditReport(result, *audit.identifiers()));
 }
 
 QString maskCollectorLogIdentifiers(const QString& maskedLog, const PrivacyAuditState& state)

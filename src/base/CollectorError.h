@@ -21,16 +21,11 @@ private:
 // The program's own failures. The description is the message, unchanged.
 class CollectorError : public VelkorError {
 public:
-    enum class Kind { MissingTool, OperationFailed };
-
-    static CollectorError missingTool(const QString& message) { return {Kind::MissingTool, message}; }
-    static CollectorError operationFailed(const QString& message) { return {Kind::OperationFailed, message}; }
-
-    Kind kind() const noexcept { return m_kind; }
+    static CollectorError missingTool(const QString& message) { return CollectorError(message); }
+    static CollectorError operationFailed(const QString& message) { return CollectorError(message); }
 
 private:
-    CollectorError(Kind kind, const QString& message) : VelkorError(message), m_kind(kind) {}
-    Kind m_kind;
+    explicit CollectorError(const QString& message) : VelkorError(message) {}
 };
 
 // Failures reported by the operating system: a file that cannot be written, a program that

@@ -109,7 +109,7 @@ int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, 
         SilentLog log;
         StepContext context{log, platform};
         generatePortwrightKext(context, work);
-        writePCIUSBControllersReport(context, work + QLatin1Char('/') + package::pciUsbControllers);
+        writePCIUSBControllersReport(context, work + QLatin1Char('/') + package::pciUSBControllers);
         writeFallbackIORegText(*platform.registry, work + QLatin1Char('/') + package::ioregText);
         const QString stagedAcpi = work + QLatin1Char('/') + package::acpiFolder;
         createDirectories(stagedAcpi);
@@ -128,7 +128,7 @@ int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, 
 
         QStringList written;
         const QString infoPlist = package::kextBundle + QStringLiteral("/Contents/Info.plist");
-        for (const QString& name : {package::kextBundle, package::kextReport, package::pciUsbControllers, package::ioregText}) {
+        for (const QString& name : {package::kextBundle, package::kextReport, package::pciUSBControllers, package::ioregText}) {
             const QString staged = work + QLatin1Char('/') + name;
             if (!pathExists(staged))
                 continue;

@@ -101,7 +101,7 @@ void collectSweepkitStyleDumps(StepContext& ctx, const QString& work, const QStr
     copyAndSanitizeMountedEFIOnly(ctx, work, ctx.platform.efiRoots);
 
     ctx.log.log(QStringLiteral("Dump 9/13: PCI/USB controller summary..."));
-    callReportWriter(usbReports.writePCIUSBControllersReport, ctx, inWork(package::pciUsbControllers));
+    callReportWriter(usbReports.writePCIUSBControllersReport, ctx, inWork(package::pciUSBControllers));
 
     ctx.log.log(QStringLiteral("Dump 10/13: USB power summary..."));
     callReportWriter(usbReports.writeUSBPowerReport, ctx, inWork(package::usbPower));

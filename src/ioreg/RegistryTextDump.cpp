@@ -3,7 +3,8 @@
 #include "base/CollectorError.h"
 #include "steps/StepContext.h"
 #include "base/Timestamps.h"
-#include "registry/Registry.h"
+#include "registry/RegistryProperties.h"
+#include "registry/RegistryWalk.h"
 #include "privacy/TextMasking.h"
 #include "files/Files.h"
 
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <vector>
 
 namespace velkor {
 namespace {
@@ -154,21 +154,14 @@ QString renderedValue(const QVariant& value, int nesting)
         }
         return lengthLimited(parts.join(QStringLiteral(", ")));
     }
-    if (value.typeId() == QMetaType::QVariantMap)
-        return renderedDictionary(value.toMap(), nesting);
-    if (value.typeId() == QMetaType::QVariantHash) {
-        QVariantMap sorted;
-        const QVariantHash hash = value.toHash();
-        for (auto it = hash.constBegin(); it != hash.constEnd(); ++it)
-            sorted.insert(it.key(), it.value());
-        return renderedDictionary(sorted, nesting);
-    }
+    if (value.typeId() == QMetaType::QVariantMap || value.typeId() == QMetaType::QVariantHash)
+        return renderedDictionary(registryDictionary(value), nesting);
     return cleaned(value.toString());
 }
 
 void appendEntryLines(const RegistryEntry& entry, int depth, QStringList& lines)
 {
-    const QVariantMap properties = registryPropertiesForTextDump(entry);
+    const QVariantMap properties = entry.properties();
     const QString indentation(2 * std::min(depth, kMostIndentLevels), QLatin1Char(' '));
 
     QString name;
@@ -203,11 +196,6 @@ void appendEntryLines(const RegistryEntry& entry, int depth, QStringList& lines)
 
 } // namespace
 
-QVariantMap registryPropertiesForTextDump(const RegistryEntry& entry)
-{
-    return entry.properties();
-}
-
 QString renderedRegistryData(const QByteArray& data)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -233,37 +221,11 @@ void appendRegistryEntryText(const RegistryEntry& entry, int depth, QStringList&
 {
     if (remaining < 1)
         return;
-    --remaining;
-    appendEntryLines(entry, depth, lines);
-
-    // Depth first with a stack of our own, so a deep registry cannot exhaust the thread's stack.
-    // A frame holds a visited entry and its child iterator; the iterator goes first, then the
-    // entry, as each frame is popped.
-    struct Frame {
-        std::unique_ptr<RegistryEntry> entry; // null for the entry we were given
-        std::unique_ptr<RegistryIterator> children;
-        int depth;
-    };
-    std::vector<Frame> stack;
-    if (auto children = entry.childIterator(kIOServicePlane))
-        stack.push_back({nullptr, std::move(children), depth});
-
-    while (!stack.empty()) {
-        if (remaining < 1) {
-            stack.pop_back();
-            continue;
-        }
-        std::unique_ptr<RegistryEntry> child = stack.back().children->next();
-        if (!child) {
-            stack.pop_back();
-            continue;
-        }
-        const int childDepth = stack.back().depth + 1;
-        --remaining;
-        appendEntryLines(*child, childDepth, lines);
-        if (auto grandchildren = child->childIterator(kIOServicePlane))
-            stack.push_back({std::move(child), std::move(grandchildren), childDepth});
-    }
+    const RegistryWalkResult walked = walkRegistry(entry, kIOServicePlane, {.maxEntries = remaining}, [&](const RegistryVisit& visit) {
+        appendEntryLines(visit.entry, depth + visit.depth, lines);
+        return true;
+    });
+    remaining -= int(walked.visited);
 }
 
 void writeFallbackIORegText(const Registry& registry, const QString& to, const QDateTime& generatedAt)

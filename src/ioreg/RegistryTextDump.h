@@ -31,9 +31,6 @@ void writeFallbackIORegTextStep(StepContext& context, const QString& to);
 // Each entry takes one unit of remaining; the walk stops when none is left.
 void appendRegistryEntryText(const RegistryEntry& entry, int depth, QStringList& lines, int& remaining);
 
-// The entry's property table; empty when it cannot be read.
-QVariantMap registryPropertiesForTextDump(const RegistryEntry& entry);
-
 // One line of text for any property value.
 QString renderedRegistryValue(const QVariant& value);
 // One line of text for a data blob: short printable text as text, anything else as hex.

@@ -152,7 +152,7 @@ QList<USBPortMap> legacyUSBPortTemplatePorts(const USBControllerMap& controller)
         port.name = templatePort.name;
         port.location = QStringLiteral("template");
         port.connector = templatePort.connector;
-        port.portData = portNumberBytes(templatePort.port);
+        port.portData = littleEndianBytes(templatePort.port);
         ports.append(port);
     }
     return ports;

@@ -4,12 +4,13 @@
 #include "steps/PackageLayout.h"
 #include "steps/StepContext.h"
 #include "kext/ControllerNaming.h"
-#include "usb/UsbTextFormat.h"
+#include "usb/USBTextFormat.h"
 #include "platform/PropertyListService.h"
 #include "privacy/TextMasking.h"
 #include "files/Files.h"
+#include "registry/RegistryProperties.h"
+#include "registry/RegistryWalk.h"
 #include "usb/NativeUSBTreeScanner.h"
-#include "usb/USBScanRules.h"
 
 #include <QSet>
 
@@ -19,8 +20,6 @@ namespace velkor {
 namespace {
 
 const QString kMacFallbackModel = QStringLiteral("Mac");
-// Root children looked at for the platform node; the platform node is among the first.
-constexpr int kMaxPlatformCandidates = 10000;
 
 QVariant integer(qint64 value)
 {
@@ -102,7 +101,7 @@ QVariantMap portPersonality(const USBControllerMap& controller, const ChosenPort
     merge[QStringLiteral("kUSBSleepPowerSupply")] = integer(5100);
     merge[QStringLiteral("kUSBWakePortCurrentLimit")] = integer(2100);
     merge[QStringLiteral("kUSBWakePowerSupply")] = integer(5100);
-    merge[QStringLiteral("port-count")] = portNumberBytes(count);
+    merge[QStringLiteral("port-count")] = littleEndianBytes(count);
     merge[QStringLiteral("ports")] = ports;
 
     QVariantMap personality;
@@ -296,30 +295,9 @@ void writePortwrightKext(const USBScanResult& scan, const QString& machineModel,
 
 QString machineModelFromRegistry(const Registry& registry)
 {
-    const std::unique_ptr<RegistryEntry> root = registry.rootEntry();
-    if (!root)
-        return kMacFallbackModel;
-    const std::unique_ptr<RegistryIterator> children = root->childIterator(kIOServicePlane);
-    if (!children)
-        return kMacFallbackModel;
-    for (int looked = 0; looked < kMaxPlatformCandidates; ++looked) {
-        const std::unique_ptr<RegistryEntry> child = children->next();
-        if (!child)
-            break;
-        const bool platformClass = child->className() == QStringLiteral("IOPlatformExpertDevice");
-        const QVariantMap properties = child->properties();
-        if (!platformClass && !properties.contains(QStringLiteral("model")))
-            continue;
-        const QVariant model = properties.value(QStringLiteral("model"));
-        QString text;
-        if (model.typeId() == QMetaType::QByteArray)
-            text = usbscan::stringFromNullTerminatedData(model.toByteArray()).value_or(QString());
-        else if (model.typeId() == QMetaType::QString)
-            text = model.toString();
-        text = text.trimmed();
-        return text.isEmpty() ? kMacFallbackModel : text;
-    }
-    return kMacFallbackModel;
+    const std::unique_ptr<RegistryEntry> platform = platformNode(registry);
+    const QString model = platform ? RegistryProperties(*platform).text(QStringLiteral("model")).trimmed() : QString();
+    return model.isEmpty() ? kMacFallbackModel : model;
 }
 
 void generatePortwrightKext(StepContext& context, const QString& work)
@@ -328,7 +306,7 @@ void generatePortwrightKext(StepContext& context, const QString& work)
     USBScanResult scan;
     QString model = kMacFallbackModel;
     if (platform.registry) {
-        scan = USBTreeScanner(*platform.registry, platform.bundle).scan();
+        scan = NativeUSBTreeScanner(*platform.registry, platform.bundle).scan();
         if (!scan.isEmpty())
             model = machineModelFromRegistry(*platform.registry);
     }

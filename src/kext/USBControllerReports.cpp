@@ -8,7 +8,7 @@
 #include "process/ProcessRunner.h"
 #include "usb/LocalizedCompare.h"
 #include "usb/NativeUSBTreeScanner.h"
-#include "usb/UsbTextFormat.h"
+#include "usb/USBTextFormat.h"
 
 #include <QStringList>
 

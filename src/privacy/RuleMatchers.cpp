@@ -136,7 +136,7 @@ std::unique_ptr<icu::RegexPattern> compile(const icu::UnicodeString& pattern)
     return compiled;
 }
 
-void applyLimits(icu::RegexMatcher& matcher, const EngineLimits& limits)
+void applyLimits(icu::RegexMatcher& matcher, const MaskingLimits& limits)
 {
     UErrorCode status = kOk;
     if (limits.stackLimitBytes)
@@ -221,7 +221,7 @@ private:
 // where the match may run; anchors and word boundaries still see the whole text.
 class Probe {
 public:
-    Probe(const icu::RegexPattern& pattern, Subject& subject, const EngineLimits& limits)
+    Probe(const icu::RegexPattern& pattern, Subject& subject, const MaskingLimits& limits)
         : m_pattern(pattern)
         , m_subject(subject)
         , m_limits(limits)
@@ -265,7 +265,7 @@ private:
 
     const icu::RegexPattern& m_pattern;
     Subject& m_subject;
-    const EngineLimits& m_limits;
+    const MaskingLimits& m_limits;
     std::unique_ptr<icu::RegexMatcher> m_matcher;
 };
 
@@ -424,7 +424,6 @@ Outcome matchOps(const Subject& t, Pos at, const std::vector<Op>& ops)
 }
 
 struct Piece {
-    std::u16string_view source;
     std::vector<Op> ops;
     std::unique_ptr<icu::RegexPattern> compiled; // with the rule's own leading flags
     char16_t first = 0;                          // the character every match begins with
@@ -443,98 +442,239 @@ std::optional<Piece> makePiece(std::u16string_view source, std::u16string_view f
     // other character folds to.
     if (isAsciiLetter(char16_t(first)) || isAsciiDigit(char16_t(first)))
         return std::nullopt;
-    Piece piece{source, std::move(*ops), compile(toIcu(std::u16string(flags) + std::u16string(source))), char16_t(first)};
+    Piece piece{std::move(*ops), compile(toIcu(std::u16string(flags) + std::u16string(source))), char16_t(first)};
     if (!piece.compiled)
         return std::nullopt;
     return piece;
 }
 
 // ---------------------------------------------------------------------------------------------
-// The ten rules as written, split where the matchers need it.
+// Reading the rules' own patterns. Each matcher below stands for one form of pattern; a rule is
+// read against the forms, and the literal parts it holds (tags, labels, the digit shape) are
+// taken from the pattern itself. A rule of no known form is left to ICU.
 
-constexpr std::u16string_view kPlistFlags = u"(?is)";
+// A run of plain characters: letters, digits, blanks and punctuation that is no syntax, or
+// punctuation escaped with a backslash. Lower case; nothing when anything else comes up.
+std::optional<std::string> plainText(std::u16string_view text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (c == u'\\') {
+            if (++i >= text.size() || isAsciiLetter(text[i]) || isAsciiDigit(text[i]))
+                return std::nullopt;
+            c = text[i];
+        } else if (std::u16string_view(u"()[]{}|*+?.^$").find(c) != std::u16string_view::npos) {
+            return std::nullopt;
+        }
+        if (c >= 0x80 || (c < 0x20 && c != u'\t'))
+            return std::nullopt;
+        out.push_back(char(asciiLower(c)));
+    }
+    return out;
+}
 
-constexpr std::u16string_view kRule1Head =
-    uR"RX(<key>\s*(?:SerialNumber|Serial Number|serial_number|serial-number|BoardSerialNumber|board_serial_number|board-serial-number|SmUUID|CustomUUID|MLB|mlb|ROM|rom|SystemSerialNumber|system_serial_number|SystemUUID|system_uuid|Hardware UUID|hardware_uuid|HardwareAddress|IOPlatformUUID|IOPlatformSerialNumber|IOPlatformSystemSerialNumber|serial_number|system-id|platform-uuid|platform_UUID|provisioning_UDID|Provisioning UDID|IOPlatformSystemSerialNumber)\s*</key>\s*<(?:string|data)>)RX";
-constexpr std::u16string_view kRule1Close = uR"RX(</(?:string|data)>)RX";
+// The text between a known head and tail, or nothing when the pattern has neither.
+std::optional<std::u16string_view> between(std::u16string_view pattern, std::u16string_view head, std::u16string_view tail)
+{
+    if (pattern.size() < head.size() + tail.size() || !pattern.starts_with(head) || !pattern.ends_with(tail))
+        return std::nullopt;
+    return pattern.substr(head.size(), pattern.size() - head.size() - tail.size());
+}
 
-constexpr std::u16string_view kRule2Items = uR"RX(<key>\s*(?:_items|_properties)\s*</key>\s*<array>)RX";
-constexpr std::u16string_view kRule2Dict = uR"RX(<dict>)RX";
-constexpr std::u16string_view kRule2Name =
-    uR"RX(<key>\s*_name\s*</key>\s*<string>\s*(?:Serial Number \(system\)|Hardware UUID|Provisioning UDID)\s*</string>)RX";
-constexpr std::u16string_view kRule2Value = uR"RX(<key>\s*_value\s*</key>\s*<string>)RX";
-constexpr std::u16string_view kRule2Close = uR"RX(</string>)RX";
+// The parts of a text between its separators.
+std::vector<std::u16string_view> split(std::u16string_view text, std::u16string_view separator)
+{
+    std::vector<std::u16string_view> parts;
+    for (size_t at = text.find(separator); at != std::u16string_view::npos; at = text.find(separator)) {
+        parts.push_back(text.substr(0, at));
+        text.remove_prefix(at + separator.size());
+    }
+    parts.push_back(text);
+    return parts;
+}
 
-// The other rules as the matchers below implement them. A rule table that differs from these
-// is applied by ICU alone.
-constexpr std::u16string_view kRule3 =
-    uR"RX((?im)^([ \t]*(?:Serial Number(?: \(system\))?|SerialNumber|serial_number|Hardware UUID|hardware_uuid|Provisioning UDID|provisioning_UDID|System UUID|SystemSerialNumber|SystemUUID|BoardSerialNumber|SmUUID|MLB|ROM|IOPlatformSerialNumber|IOPlatformUUID|IOPlatformSystemSerialNumber|platform_UUID)[ \t:=]+)[^\n]*$)RX";
-constexpr std::u16string_view kRule4 = uR"RX((?i)\b[A-F0-9]{8}-[A-F0-9]{4}-[A-F0-9]{4}-[A-F0-9]{4}-[A-F0-9]{12}\b)RX";
-constexpr std::u16string_view kRule5 = uR"RX((?i)\b[0-9A-F]{2}(:[0-9A-F]{2}){5}\b)RX";
-constexpr std::u16string_view kRule6 = uR"RX((?i)\b[0-9A-F]{2}(-[0-9A-F]{2}){5}\b)RX";
-constexpr std::u16string_view kRule7 =
-    uR"RX((?im)^([ \t]*(?:IOPlatformSerialNumber|serial-number|board-serial-number|serial_number|mlb|ROM|platform_UUID)[^\n:=]*[ \t:=]+).*$)RX";
-constexpr std::u16string_view kRule8 = uR"RX((?i)(Serial Number \(system\):\s*)[A-Z0-9]+)RX";
-constexpr std::u16string_view kRule9 = uR"RX((?i)(Hardware UUID:\s*)[A-F0-9-]+)RX";
-constexpr std::u16string_view kRule10 = uR"RX((?i)(Provisioning UDID:\s*)[A-F0-9-]+)RX";
-
-constexpr std::u16string_view kLabelsOpen = u"^([ \\t]*(?:";
-
-// The labels of a line rule, lower-case, in the pattern's order. An alternative with an
-// optional tail, "Serial Number(?: \(system\))?", is tried with its tail first.
-std::vector<std::string> labelsOf(std::u16string_view pattern)
+// The labels of a line rule, in the pattern's order: "a|b|c", where an alternative may end in
+// one optional tail, "Serial Number(?: \(system\))?", tried with its tail first.
+std::optional<std::vector<std::string>> labelsOf(std::u16string_view alternatives)
 {
     std::vector<std::string> labels;
-    size_t i = pattern.find(kLabelsOpen);
-    if (i == std::u16string_view::npos)
-        return labels;
-    i += kLabelsOpen.size();
-    std::string word;
-    std::string optional;
-    bool inOptional = false;
-    for (; i < pattern.size(); ++i) {
-        const char16_t c = pattern[i];
-        if (c == u'\\' && i + 1 < pattern.size()) {
-            (inOptional ? optional : word).push_back(char(asciiLower(pattern[++i])));
-        } else if (pattern.substr(i).starts_with(u"(?:")) {
-            inOptional = true;
-            i += 2;
-        } else if (inOptional && pattern.substr(i).starts_with(u")?")) {
-            inOptional = false;
-            ++i;
-        } else if (c == u'|' || c == u')') {
-            if (!optional.empty())
-                labels.push_back(word + optional);
-            labels.push_back(word);
-            word.clear();
-            optional.clear();
-            if (c == u')')
-                break;
-        } else {
-            (inOptional ? optional : word).push_back(char(asciiLower(c)));
+    for (std::u16string_view alternative : split(alternatives, u"|")) {
+        std::u16string_view optional;
+        if (const size_t open = alternative.find(u"(?:"); open != std::u16string_view::npos) {
+            if (!alternative.ends_with(u")?"))
+                return std::nullopt;
+            optional = alternative.substr(open + 3, alternative.size() - open - 5);
+            alternative = alternative.substr(0, open);
         }
+        const std::optional<std::string> word = plainText(alternative);
+        const std::optional<std::string> tail = plainText(optional);
+        // A label that began with a blank could give blanks back to the [ \t]* before it.
+        if (!word || !tail || word->empty() || isBlank(char16_t(word->front())))
+            return std::nullopt;
+        if (!tail->empty())
+            labels.push_back(*word + *tail);
+        labels.push_back(*word);
     }
     return labels;
 }
 
-const std::vector<std::string>& rule3Labels()
+// A run of hexadecimal digits and separators: [A-F0-9]{n} (either order of the class),
+// separators, and groups of those repeated (...){n}. 'x' stands for a digit.
+std::optional<std::u16string> shapeOf(std::u16string_view pattern)
 {
-    static const std::vector<std::string> labels = labelsOf(kRule3);
-    return labels;
+    std::u16string shape;
+    auto count = [&](size_t& i) -> std::optional<int> {
+        if (i >= pattern.size() || pattern[i] != u'{')
+            return 1;
+        const size_t close = pattern.find(u'}', i);
+        if (close == std::u16string_view::npos || close == i + 1 || close > i + 3)
+            return std::nullopt;
+        int n = 0;
+        for (size_t k = i + 1; k < close; ++k) {
+            if (!isAsciiDigit(pattern[k]))
+                return std::nullopt;
+            n = n * 10 + (pattern[k] - u'0');
+        }
+        i = close + 1;
+        return n > 0 ? std::optional<int>(n) : std::nullopt;
+    };
+    for (size_t i = 0; i < pattern.size();) {
+        const std::u16string_view rest = pattern.substr(i);
+        if (rest.starts_with(u"[A-F0-9]") || rest.starts_with(u"[0-9A-F]")) {
+            i += 8;
+            const std::optional<int> n = count(i);
+            if (!n)
+                return std::nullopt;
+            shape.append(size_t(*n), u'x');
+        } else if (rest.front() == u'(') {
+            const size_t close = rest.find(u')');
+            const std::optional<std::u16string> inner =
+                close == std::u16string_view::npos ? std::nullopt : shapeOf(rest.substr(1, close - 1));
+            if (!inner)
+                return std::nullopt;
+            i += close + 1;
+            const std::optional<int> n = count(i);
+            if (!n)
+                return std::nullopt;
+            for (int k = 0; k < *n; ++k)
+                shape += *inner;
+        } else {
+            const std::optional<std::string> separator = plainText(rest.substr(0, 1));
+            if (!separator || isAsciiWord(char16_t(separator->front())) || separator->front() == ' ')
+                return std::nullopt;
+            shape.push_back(char16_t(separator->front()));
+            ++i;
+        }
+    }
+    return shape;
 }
 
-const std::vector<std::string>& rule7Labels()
+// The character class that follows a label in rules 8 to 10, compiled case-insensitive.
+bool (*labelValueClass(std::u16string_view cls))(char16_t)
 {
-    static const std::vector<std::string> labels = labelsOf(kRule7);
-    return labels;
+    if (cls == u"[A-Z0-9]")
+        return isSerialChar;
+    if (cls == u"[A-F0-9-]")
+        return isUuidChar;
+    return nullptr;
+}
+
+// How one rule is matched by hand.
+struct Plan {
+    enum class Form {
+        None,
+        LazyChain,  // (?is)(a.*?b.*?c).*?(close): rules 1 and 2
+        LabelLine,  // a line that begins with a label: rules 3 and 7
+        Shape,      // \b digits and separators \b: rules 4 to 6
+        LabelValue, // (label\s*)[class]+: rules 8 to 10
+    } form = Form::None;
+    int groups = 0;                  // capture groups the matcher reports
+    std::vector<Piece> pieces;       // LazyChain: group 1's pieces, then the closing piece
+    std::vector<std::string> labels; // LabelLine, lower case, in the order they are tried
+    bool further = false;            // LabelLine: rule 7's tail rather than rule 3's
+    std::u16string shape;            // Shape
+    std::string label;               // LabelValue, lower case
+    bool (*inClass)(char16_t) = nullptr;
+};
+
+constexpr std::u16string_view kLabelLineHead = uR"RX((?im)^([ \t]*(?:)RX";
+constexpr std::u16string_view kKeyValueTail = uR"RX()[ \t:=]+)[^\n]*$)RX";
+constexpr std::u16string_view kFurtherTail = uR"RX()[^\n:=]*[ \t:=]+).*$)RX";
+
+Plan planFor(std::u16string_view pattern)
+{
+    Plan plan;
+    if (const auto chain = between(pattern, u"(?is)(", u")")) {
+        const std::vector<std::u16string_view> groups = split(*chain, u").*?(");
+        if (groups.size() != 2)
+            return {};
+        std::vector<std::u16string_view> sources = split(groups[0], u".*?");
+        sources.push_back(groups[1]);
+        for (std::u16string_view source : sources) {
+            std::optional<Piece> piece = makePiece(source, u"(?is)");
+            if (!piece)
+                return {};
+            plan.pieces.push_back(std::move(*piece));
+        }
+        plan.form = Plan::Form::LazyChain;
+        plan.groups = 2;
+    } else if (const auto line = between(pattern, kLabelLineHead, u"")) {
+        plan.further = line->ends_with(kFurtherTail);
+        if (!plan.further && !line->ends_with(kKeyValueTail))
+            return {};
+        const std::u16string_view tail = plan.further ? kFurtherTail : kKeyValueTail;
+        std::optional<std::vector<std::string>> labels = labelsOf(line->substr(0, line->size() - tail.size()));
+        if (!labels)
+            return {};
+        plan.labels = std::move(*labels);
+        plan.form = Plan::Form::LabelLine;
+        plan.groups = 1;
+    } else if (const auto digits = between(pattern, u"(?i)\\b", u"\\b")) {
+        std::optional<std::u16string> shape = shapeOf(*digits);
+        // The search looks for the first separator, and the word boundaries fall between digits
+        // and what surrounds them.
+        if (!shape || shape->front() != u'x' || shape->back() != u'x' || shape->find_first_not_of(u'x') == std::u16string::npos)
+            return {};
+        plan.shape = std::move(*shape);
+        plan.form = Plan::Form::Shape;
+    } else if (const auto labelled = between(pattern, u"(?i)(", u"+")) {
+        const size_t close = labelled->find(u"\\s*)");
+        const std::optional<std::string> label = close == std::u16string_view::npos
+            ? std::nullopt : plainText(labelled->substr(0, close));
+        plan.inClass = close == std::u16string_view::npos ? nullptr : labelValueClass(labelled->substr(close + 4));
+        if (!label || label->empty() || !isAsciiLetter(char16_t(label->front())) || !plan.inClass)
+            return {};
+        plan.label = *label;
+        plan.form = Plan::Form::LabelValue;
+        plan.groups = 1;
+    }
+    return plan;
+}
+
+// Whether a replacement template is literal text and $1 / $2 of groups the matcher reports, so
+// that it reads the same to ICU and to parseTemplate below.
+bool templateFits(const QString& replacement, int groups)
+{
+    for (qsizetype i = 0; i < replacement.size(); ++i) {
+        const QChar c = replacement.at(i);
+        if (c == u'\\')
+            return false;
+        if (c != u'$')
+            continue;
+        if (i + 1 >= replacement.size() || replacement.at(i + 1) < u'1' || replacement.at(i + 1) > QChar(char16_t(u'0' + groups)))
+            return false;
+        if (i + 2 < replacement.size() && replacement.at(i + 2).isDigit())
+            return false;
+        ++i;
+    }
+    return true;
 }
 
 // Everything compiled once for the life of the program; patterns are safe to share between threads.
 struct Compiled {
-    std::array<std::unique_ptr<icu::RegexPattern>, 10> rule; // rules 3 to 10 are asked whole
-    std::vector<Piece> rule1;                                // head, close
-    std::vector<Piece> rule2;                                // items, dict, name, value, close
-    std::array<bool, 10> fast{};
+    std::array<std::unique_ptr<icu::RegexPattern>, 10> rule; // asked whole where the hand is unsure
+    std::array<Plan, 10> plan;
 };
 
 const Compiled& compiled()
@@ -544,33 +684,12 @@ const Compiled& compiled()
         const std::vector<RedactionRule>& rules = redactionRules();
         for (size_t i = 0; i < rules.size() && i < c.rule.size(); ++i) {
             c.rule[i] = compile(toIcu(rules[i].pattern));
-            c.fast[i] = c.rule[i] != nullptr;
+            if (!c.rule[i])
+                continue;
+            c.plan[i] = planFor(rules[i].pattern.toStdU16String());
+            if (!templateFits(rules[i].replacement, c.plan[i].groups))
+                c.plan[i] = {};
         }
-        auto pieces = [](std::initializer_list<std::u16string_view> sources) {
-            std::vector<Piece> out;
-            for (std::u16string_view source : sources) {
-                std::optional<Piece> piece = makePiece(source, kPlistFlags);
-                if (!piece)
-                    return std::vector<Piece>();
-                out.push_back(std::move(*piece));
-            }
-            return out;
-        };
-        c.rule1 = pieces({kRule1Head, kRule1Close});
-        c.rule2 = pieces({kRule2Items, kRule2Dict, kRule2Name, kRule2Value, kRule2Close});
-        // The pieces must make up the rules exactly as written.
-        const std::u16string rule1 = std::u16string(kPlistFlags) + u"(" + std::u16string(kRule1Head) + u").*?("
-            + std::u16string(kRule1Close) + u")";
-        const std::u16string rule2 = std::u16string(kPlistFlags) + u"(" + std::u16string(kRule2Items) + u".*?"
-            + std::u16string(kRule2Dict) + u".*?" + std::u16string(kRule2Name) + u".*?" + std::u16string(kRule2Value)
-            + u").*?(" + std::u16string(kRule2Close) + u")";
-        c.fast[0] = c.fast[0] && c.rule1.size() == 2 && QString::fromStdU16String(rule1) == rules[0].pattern;
-        c.fast[1] = c.fast[1] && c.rule2.size() == 5 && QString::fromStdU16String(rule2) == rules[1].pattern;
-        const std::array<std::u16string_view, 8> others{kRule3, kRule4, kRule5, kRule6, kRule7, kRule8, kRule9, kRule10};
-        for (size_t i = 0; i < others.size() && i + 2 < rules.size(); ++i)
-            c.fast[i + 2] = c.fast[i + 2] && QString::fromStdU16String(std::u16string(others[i])) == rules[i + 2].pattern;
-        c.fast[2] = c.fast[2] && rule3Labels().size() == 19;
-        c.fast[6] = c.fast[6] && rule7Labels().size() == 7;
         return c;
     }();
     return instance;
@@ -597,7 +716,7 @@ public:
 // A piece matched at one position: by hand, or by ICU when the hand is unsure.
 class PieceMatcher {
 public:
-    PieceMatcher(const Piece& piece, Subject& t, const EngineLimits& limits)
+    PieceMatcher(const Piece& piece, Subject& t, const MaskingLimits& limits)
         : m_piece(piece)
         , m_t(t)
         , m_probe(*piece.compiled, t, limits)
@@ -629,7 +748,7 @@ private:
 // from one forward scan.
 class NextOccurrence {
 public:
-    NextOccurrence(const Piece& piece, Subject& t, const EngineLimits& limits)
+    NextOccurrence(const Piece& piece, Subject& t, const MaskingLimits& limits)
         : m_matcher(piece, t, limits)
         , m_t(t)
     {
@@ -657,27 +776,37 @@ private:
     std::optional<Span> m_result;
 };
 
-// Rule 1: (head).*?(close)
-class PlistValueFinder : public Finder {
+// Rules 1 and 2: (first.*?second.*?...last).*?(close). The first piece is matched where it
+// stands; every later one is the earliest occurrence after the one before.
+class LazyChainFinder : public Finder {
 public:
-    PlistValueFinder(const std::vector<Piece>& pieces, Subject& t, const EngineLimits& limits)
+    LazyChainFinder(const std::vector<Piece>& pieces, Subject& t, const MaskingLimits& limits)
         : m_t(t)
-        , m_head(pieces[0], t, limits)
-        , m_close(pieces[1], t, limits)
+        , m_first(pieces.front(), t, limits)
     {
+        for (size_t k = 1; k < pieces.size(); ++k)
+            m_later.push_back(std::make_unique<NextOccurrence>(pieces[k], t, limits));
     }
 
     bool next(Pos from, Found& found) override
     {
-        const char16_t first = m_head.piece().first;
+        const char16_t first = m_first.piece().first;
         for (Pos p = m_t.indexOf(first, from); p >= 0; p = m_t.indexOf(first, p + 1)) {
-            const std::optional<Pos> head = m_head.endAt(p);
+            const std::optional<Pos> head = m_first.endAt(p);
             if (!head)
                 continue;
-            const std::optional<Span> close = m_close.at(*head);
+            // The end of group 1, then the closing piece, which is group 2.
+            Span last{p, *head};
+            std::optional<Span> close = last;
+            for (const auto& later : m_later) {
+                last = *close;
+                close = later->at(last.end);
+                if (!close)
+                    break;
+            }
             if (!close)
                 continue;
-            found = {{p, close->end}, {Span{}, Span{p, *head}, *close}};
+            found = {{p, close->end}, {Span{}, Span{p, last.end}, *close}};
             return true;
         }
         return false;
@@ -685,49 +814,8 @@ public:
 
 private:
     Subject& m_t;
-    PieceMatcher m_head;
-    NextOccurrence m_close;
-};
-
-// Rule 2: (items.*?dict.*?name.*?value).*?(close)
-class ProfilerItemFinder : public Finder {
-public:
-    ProfilerItemFinder(const std::vector<Piece>& pieces, Subject& t, const EngineLimits& limits)
-        : m_t(t)
-        , m_items(pieces[0], t, limits)
-        , m_dict(pieces[1], t, limits)
-        , m_name(pieces[2], t, limits)
-        , m_value(pieces[3], t, limits)
-        , m_close(pieces[4], t, limits)
-    {
-    }
-
-    bool next(Pos from, Found& found) override
-    {
-        const char16_t first = m_items.piece().first;
-        for (Pos p = m_t.indexOf(first, from); p >= 0; p = m_t.indexOf(first, p + 1)) {
-            const std::optional<Pos> items = m_items.endAt(p);
-            if (!items)
-                continue;
-            const std::optional<Span> dict = m_dict.at(*items);
-            const std::optional<Span> name = dict ? m_name.at(dict->end) : std::nullopt;
-            const std::optional<Span> value = name ? m_value.at(name->end) : std::nullopt;
-            const std::optional<Span> close = value ? m_close.at(value->end) : std::nullopt;
-            if (!close)
-                continue;
-            found = {{p, close->end}, {Span{}, Span{p, value->end}, *close}};
-            return true;
-        }
-        return false;
-    }
-
-private:
-    Subject& m_t;
-    PieceMatcher m_items;
-    NextOccurrence m_dict;
-    NextOccurrence m_name;
-    NextOccurrence m_value;
-    NextOccurrence m_close;
+    PieceMatcher m_first;
+    std::vector<std::unique_ptr<NextOccurrence>> m_later;
 };
 
 // Rules 3 and 7 begin at a line start with optional blanks and a label.
@@ -735,9 +823,10 @@ class LabelLineFinder : public Finder {
 public:
     enum class Kind { KeyValue, Further }; // rule 3, rule 7
 
-    LabelLineFinder(Kind kind, const icu::RegexPattern& pattern, Subject& t, const EngineLimits& limits)
+    LabelLineFinder(Kind kind, const std::vector<std::string>& labels, const icu::RegexPattern& pattern, Subject& t,
+                    const MaskingLimits& limits)
         : m_kind(kind)
-        , m_labels(kind == Kind::KeyValue ? rule3Labels() : rule7Labels())
+        , m_labels(labels)
         , m_t(t)
         , m_probe(pattern, t, limits)
     {
@@ -856,7 +945,7 @@ private:
 // Rules 4 to 6: a fixed shape of hexadecimal digits and separators between word boundaries.
 class ShapeFinder : public Finder {
 public:
-    ShapeFinder(std::u16string_view shape, const icu::RegexPattern& pattern, Subject& t, const EngineLimits& limits)
+    ShapeFinder(std::u16string_view shape, const icu::RegexPattern& pattern, Subject& t, const MaskingLimits& limits)
         : m_shape(shape)
         , m_t(t)
         , m_probe(pattern, t, limits)
@@ -927,7 +1016,7 @@ private:
 class LabelValueFinder : public Finder {
 public:
     LabelValueFinder(std::string_view literal, bool (*inClass)(char16_t), const icu::RegexPattern& pattern, Subject& t,
-                     const EngineLimits& limits)
+                     const MaskingLimits& limits)
         : m_literal(literal)
         , m_inClass(inClass)
         , m_t(t)
@@ -988,34 +1077,24 @@ private:
     Probe m_probe;
 };
 
-std::unique_ptr<Finder> makeFinder(int index, Subject& t, const EngineLimits& limits)
+std::unique_ptr<Finder> makeFinder(int index, Subject& t, const MaskingLimits& limits)
 {
-    const Compiled& c = compiled();
-    const icu::RegexPattern& whole = *c.rule[size_t(index)];
-    switch (index) {
-    case 0:
-        return std::make_unique<PlistValueFinder>(c.rule1, t, limits);
-    case 1:
-        return std::make_unique<ProfilerItemFinder>(c.rule2, t, limits);
-    case 2:
-        return std::make_unique<LabelLineFinder>(LabelLineFinder::Kind::KeyValue, whole, t, limits);
-    case 3:
-        return std::make_unique<ShapeFinder>(u"xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx", whole, t, limits);
-    case 4:
-        return std::make_unique<ShapeFinder>(u"xx:xx:xx:xx:xx:xx", whole, t, limits);
-    case 5:
-        return std::make_unique<ShapeFinder>(u"xx-xx-xx-xx-xx-xx", whole, t, limits);
-    case 6:
-        return std::make_unique<LabelLineFinder>(LabelLineFinder::Kind::Further, whole, t, limits);
-    case 7:
-        return std::make_unique<LabelValueFinder>("serial number (system):", isSerialChar, whole, t, limits);
-    case 8:
-        return std::make_unique<LabelValueFinder>("hardware uuid:", isUuidChar, whole, t, limits);
-    case 9:
-        return std::make_unique<LabelValueFinder>("provisioning udid:", isUuidChar, whole, t, limits);
-    default:
-        return nullptr;
+    const Plan& plan = compiled().plan[size_t(index)];
+    const icu::RegexPattern& whole = *compiled().rule[size_t(index)];
+    switch (plan.form) {
+    case Plan::Form::LazyChain:
+        return std::make_unique<LazyChainFinder>(plan.pieces, t, limits);
+    case Plan::Form::LabelLine:
+        return std::make_unique<LabelLineFinder>(plan.further ? LabelLineFinder::Kind::Further : LabelLineFinder::Kind::KeyValue,
+                                                 plan.labels, whole, t, limits);
+    case Plan::Form::Shape:
+        return std::make_unique<ShapeFinder>(plan.shape, whole, t, limits);
+    case Plan::Form::LabelValue:
+        return std::make_unique<LabelValueFinder>(plan.label, plan.inClass, whole, t, limits);
+    case Plan::Form::None:
+        break;
     }
+    return nullptr;
 }
 
 // A replacement template of the ten rules: literal text and $1 / $2.
@@ -1082,7 +1161,7 @@ bool runPass(const QString& text, Finder& finder, const std::vector<TemplatePart
 }
 
 // One rule on `current`; the result replaces `current`, and its old memory becomes `spare`.
-void applyOne(QString& current, QString& spare, const RedactionRule& rule, const EngineLimits& limits)
+void applyOne(QString& current, QString& spare, const RedactionRule& rule, const MaskingLimits& limits)
 {
     if (!hasFastMatcher(rule)) {
         current = applyRuleWithIcu(current, rule, limits);
@@ -1104,7 +1183,7 @@ void applyOne(QString& current, QString& spare, const RedactionRule& rule, const
 
 } // namespace
 
-QString applyRuleWithIcu(const QString& text, const RedactionRule& rule, const EngineLimits& limits)
+QString applyRuleWithIcu(const QString& text, const RedactionRule& rule, const MaskingLimits& limits)
 {
     if (text.size() >= std::numeric_limits<int32_t>::max())
         throw EngineFailure{};
@@ -1147,15 +1226,10 @@ QString applyRuleWithIcu(const QString& text, const RedactionRule& rule, const E
 bool hasFastMatcher(const RedactionRule& rule)
 {
     const int index = standardIndex(rule);
-    return index >= 0 && compiled().fast[size_t(index)];
+    return index >= 0 && compiled().plan[size_t(index)].form != Plan::Form::None;
 }
 
-QString applyRule(const QString& text, const RedactionRule& rule, const EngineLimits& limits)
-{
-    return applyRules(text, {rule}, limits);
-}
-
-QString applyRules(QString text, const std::vector<RedactionRule>& rules, const EngineLimits& limits)
+QString applyRules(QString text, const std::vector<RedactionRule>& rules, const MaskingLimits& limits)
 {
     // A text the caller handed over serves as the second buffer once the first pass has
     // written its result elsewhere.

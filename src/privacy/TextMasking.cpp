@@ -7,11 +7,6 @@
 namespace velkor {
 namespace {
 
-masking::EngineLimits engineLimits(const MaskingLimits& limits)
-{
-    return {limits.stackLimitBytes, limits.timeLimit};
-}
-
 // Any engine failure, or a text too large to hold twice, means the text could not be masked.
 template <typename Work>
 std::optional<QString> unlessFailed(Work work)
@@ -29,7 +24,7 @@ std::optional<QString> unlessFailed(Work work)
 
 std::optional<QString> tryMaskText(QString text, const std::vector<RedactionRule>& rules, const MaskingLimits& limits)
 {
-    return unlessFailed([&] { return masking::applyRules(std::move(text), rules, engineLimits(limits)); });
+    return unlessFailed([&] { return masking::applyRules(std::move(text), rules, limits); });
 }
 
 std::optional<QString> tryMaskText(QString text)
@@ -49,7 +44,7 @@ std::optional<QString> maskTextReference(const QString& text, const std::vector<
     return unlessFailed([&] {
         QString current = text;
         for (const RedactionRule& rule : rules)
-            current = masking::applyRuleWithIcu(current, rule, engineLimits(limits));
+            current = masking::applyRuleWithIcu(current, rule, limits);
         return current;
     });
 }

@@ -1,5 +1,7 @@
 #include "registry/IoregTextPrinter.h"
 
+#include "registry/RegistryWalk.h"
+
 #include <QByteArray>
 #include <QVariantList>
 #include <QVariantMap>
@@ -116,12 +118,6 @@ void appendValue(QString& out, const QVariant& value, int nesting)
     }
 }
 
-struct Level {
-    std::unique_ptr<RegistryIterator> iterator;
-    std::unique_ptr<RegistryEntry> next; // looked up in advance: the tree lines need to know
-    QString prefix;                      // the drawing in front of this level's "+-o"
-};
-
 } // namespace
 
 QString printIoregText(const Registry& registry, const QString& plane, bool withProperties, bool* truncated)
@@ -133,60 +129,36 @@ QString printIoregText(const Registry& registry, const QString& plane, bool with
     if (!root)
         return out;
 
-    std::vector<Level> levels;
     quint64 id = kFirstEntryId;
-    int printed = 0;
-    bool cut = false;
+    // prefixes[d]: the drawing in front of the "+-o" of the entry at depth d.
+    std::vector<QString> prefixes;
+    const RegistryWalkResult walked =
+        walkRegistry(*root, plane, {kMaxPrintedDepth, kMaxPrintedEntries}, [&](const RegistryVisit& visit) {
+            const RegistryEntry& entry = visit.entry;
+            prefixes.resize(size_t(visit.depth) + 1);
+            const QString prefix = prefixes.back();
+            const QString location = entry.location(plane);
+            out += prefix + QStringLiteral("+-o ") + entry.name(plane) + (location.isEmpty() ? QString() : QLatin1Char('@') + location)
+                + QStringLiteral("  <class ") + entry.className() + QStringLiteral(", id 0x") + QString::number(id++, 16)
+                + QStringLiteral(">\n");
 
-    // Writes one entry and, when it has children, opens the level below it.
-    const auto visit = [&](RegistryEntry& entry, const QString& prefix, bool laterSiblings) {
-        const QString location = entry.location(plane);
-        out += prefix + QStringLiteral("+-o ") + entry.name(plane) + (location.isEmpty() ? QString() : QLatin1Char('@') + location)
-            + QStringLiteral("  <class ") + entry.className() + QStringLiteral(", id 0x") + QString::number(id++, 16)
-            + QStringLiteral(">\n");
-        ++printed;
-
-        std::unique_ptr<RegistryIterator> children = entry.childIterator(plane);
-        std::unique_ptr<RegistryEntry> first = children ? children->next() : nullptr;
-        if (first && static_cast<int>(levels.size()) >= kMaxPrintedDepth) {
-            cut = true;
-            first.reset();
-        }
-        const QString childPrefix = prefix + (laterSiblings ? QStringLiteral("| ") : QStringLiteral("  "));
-        if (withProperties) {
-            const QString blockPrefix = childPrefix + (first ? QStringLiteral("| ") : QStringLiteral("  "));
-            out += blockPrefix + QStringLiteral("{\n");
-            const QVariantMap properties = entry.properties();
-            for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
-                out += blockPrefix + QStringLiteral("  \"") + it.key() + QStringLiteral("\" = ");
-                appendValue(out, it.value(), 0);
-                out += QLatin1Char('\n');
+            const QString childPrefix = prefix + (visit.hasLaterSibling ? QStringLiteral("| ") : QStringLiteral("  "));
+            if (withProperties) {
+                const QString blockPrefix = childPrefix + (visit.hasChildren ? QStringLiteral("| ") : QStringLiteral("  "));
+                out += blockPrefix + QStringLiteral("{\n");
+                const QVariantMap properties = entry.properties();
+                for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+                    out += blockPrefix + QStringLiteral("  \"") + it.key() + QStringLiteral("\" = ");
+                    appendValue(out, it.value(), 0);
+                    out += QLatin1Char('\n');
+                }
+                out += blockPrefix + QStringLiteral("}\n") + blockPrefix + QLatin1Char('\n');
             }
-            out += blockPrefix + QStringLiteral("}\n") + blockPrefix + QLatin1Char('\n');
-        }
-        if (first)
-            levels.push_back(Level{std::move(children), std::move(first), childPrefix});
-    };
-
-    visit(*root, QString(), false);
-    while (!levels.empty()) {
-        Level& level = levels.back();
-        if (!level.next) {
-            levels.pop_back();
-            continue;
-        }
-        if (printed >= kMaxPrintedEntries) {
-            cut = true;
-            break;
-        }
-        std::unique_ptr<RegistryEntry> entry = std::move(level.next);
-        level.next = level.iterator->next();
-        const bool laterSiblings = level.next != nullptr;
-        const QString prefix = level.prefix;
-        visit(*entry, prefix, laterSiblings); // may grow levels; `level` is not used after this
-    }
+            prefixes.push_back(childPrefix);
+            return true;
+        });
     if (truncated)
-        *truncated = cut;
+        *truncated = walked.truncated;
     return out;
 }
 

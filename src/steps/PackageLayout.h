@@ -24,11 +24,12 @@ inline const QString audioCodecs = QStringLiteral("AudioCodecs.txt");
 inline const QString systemProfiler = QStringLiteral("SysDump-Zantro.spx");
 inline const QString cloverConfig = QStringLiteral("CLOVER-config.plist");
 inline const QString openCoreConfig = QStringLiteral("OC-config.plist");
-inline const QString pciUsbControllers = QStringLiteral("PCI-USB-Controllers.txt");
+inline const QString pciUSBControllers = QStringLiteral("PCI-USB-Controllers.txt");
 inline const QString usbPower = QStringLiteral("USBPower.txt");
 inline const QString kextsLoaded = QStringLiteral("KextsLoaded.txt");
 inline const QString powerManagement = QStringLiteral("PowerManagement.txt");
 inline const QString privacyRedaction = QStringLiteral("privacy-redaction.txt");
+inline const QString privacyAudit = QStringLiteral("privacy-audit.txt");
 
 inline const QString cpuFriendFolder = QStringLiteral("CPUFriend-Dump");
 inline const QString cpuFriendSkipped = QStringLiteral("CPUFriend-Dump-skipped.txt");

@@ -3,7 +3,10 @@
 #include "usb/LocalizedCompare.h"
 #include "usb/USBIDs.h"
 #include "usb/USBScanRules.h"
-#include "usb/UsbTextFormat.h"
+#include "usb/USBTextFormat.h"
+
+#include "registry/RegistryProperties.h"
+#include "registry/RegistryWalk.h"
 
 #include <QSet>
 
@@ -65,8 +68,9 @@ const NativeUSBNode* xhciPCIAncestorOrSelf(const NativeUSBNode& node)
 
 std::optional<std::pair<qint64, qint64>> pciIdentity(const NativeUSBNode& pci)
 {
-    const auto vendor = intProperty(QStringLiteral("vendor-id"), pci.properties);
-    const auto device = intProperty(QStringLiteral("device-id"), pci.properties);
+    const RegistryProperties properties(pci.properties);
+    const auto vendor = properties.number(QStringLiteral("vendor-id"));
+    const auto device = properties.number(QStringLiteral("device-id"));
     if (vendor && device && *vendor >= 1 && *device >= 1)
         return std::make_pair(*vendor, *device);
     return parsePCIIdentity(pciIdentitySearchText(pci));
@@ -105,39 +109,22 @@ NativeUSBTreeScanner::NativeUSBTreeScanner(const Registry& registry, AppBundle b
 
 std::unique_ptr<NativeUSBNode> NativeUSBTreeScanner::buildTree() const
 {
-    std::unique_ptr<RegistryEntry> rootEntry = m_registry.rootEntry();
+    const std::unique_ptr<RegistryEntry> rootEntry = m_registry.rootEntry();
     if (!rootEntry)
         return nullptr;
-    std::unique_ptr<NativeUSBNode> root = makeNode(*rootEntry, nullptr);
-
-    // An explicit stack of open child iterators instead of recursion: the registry's depth
-    // cannot exhaust the call stack, and the limits hold for cyclic or huge registries.
-    struct Level {
-        NativeUSBNode* node;
-        std::unique_ptr<RegistryIterator> children;
-        int depth;
-    };
-    std::vector<Level> open;
-    if (auto children = rootEntry->childIterator(kIOServicePlane))
-        open.push_back({root.get(), std::move(children), 0});
-    rootEntry.reset();
-
-    qsizetype count = 1;
-    while (!open.empty() && count < kMaxTreeNodes) {
-        std::unique_ptr<RegistryEntry> entry = open.back().children->next();
-        if (!entry) {
-            open.pop_back();
-            continue;
-        }
-        NativeUSBNode* parent = open.back().node;
-        const int depth = open.back().depth + 1;
-        parent->children.push_back(makeNode(*entry, parent));
-        ++count;
-        if (depth < kMaxTreeDepth) {
-            if (auto children = entry->childIterator(kIOServicePlane))
-                open.push_back({parent->children.back().get(), std::move(children), depth});
-        }
-    }
+    std::unique_ptr<NativeUSBNode> root;
+    std::vector<NativeUSBNode*> path; // path[d]: the node copied last at depth d
+    walkRegistry(*rootEntry, kIOServicePlane, {kMaxTreeDepth, kMaxTreeNodes}, [&](const RegistryVisit& visit) {
+        path.resize(size_t(visit.depth));
+        NativeUSBNode* parent = path.empty() ? nullptr : path.back();
+        std::unique_ptr<NativeUSBNode> node = makeNode(visit.entry, parent);
+        path.push_back(node.get());
+        if (parent)
+            parent->children.push_back(std::move(node));
+        else
+            root = std::move(node);
+        return true;
+    });
     return root;
 }
 

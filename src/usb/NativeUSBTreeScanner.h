@@ -36,18 +36,4 @@ private:
 using ControllerNameLookup = std::function<QString(qint64 vendorID, qint64 deviceID)>;
 USBScanResult scanNodeTree(const NativeUSBNode& root, const ControllerNameLookup& names);
 
-// The scanner the kext generator uses; the result of the native scan unchanged.
-class USBTreeScanner {
-public:
-    explicit USBTreeScanner(const Registry& registry, AppBundle bundle = {})
-        : m_registry(registry), m_bundle(std::move(bundle))
-    {
-    }
-    USBScanResult scan() const { return NativeUSBTreeScanner(m_registry, m_bundle).scan(); }
-
-private:
-    const Registry& m_registry;
-    AppBundle m_bundle;
-};
-
 } // namespace velkor

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "registry/RegistryProperties.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -39,11 +41,7 @@ struct USBScanResult {
 
 // The port number: the unsigned little-endian value of the first four bytes of the port data
 // (fewer when it is shorter; none gives 0).
-quint32 portNumber(const QByteArray& portData);
-inline quint32 portNumber(const USBPortMap& port) { return portNumber(port.portData); }
-
-// A port number as the 4 little-endian bytes the registry and the kext use.
-QByteArray portNumberBytes(quint32 number);
+inline quint32 portNumber(const USBPortMap& port) { return littleEndianValue(port.portData); }
 
 // One registry entry as the scanner copied it. A node owns its children; the parent link does
 // not own, so releasing the root frees the whole tree.

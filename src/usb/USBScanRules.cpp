@@ -2,16 +2,15 @@
 
 #include "files/TextDecoding.h"
 
+#include "registry/RegistryProperties.h"
 #include "usb/LocalizedCompare.h"
 
 #include <QSet>
-#include <QStringDecoder>
 
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 #include <memory>
 
@@ -74,70 +73,6 @@ const std::vector<std::shared_ptr<const icu::RegexPattern>>& pciIdentityPatterns
     return patterns;
 }
 
-// Whole-text integer as the system's integer parser reads it: an optional sign, then one or
-// more digits of the base, nothing else; overflow fails.
-std::optional<qint64> parseInteger(QStringView text, int base)
-{
-    bool negative = false;
-    if (!text.isEmpty() && (text[0] == QLatin1Char('+') || text[0] == QLatin1Char('-'))) {
-        negative = text[0] == QLatin1Char('-');
-        text = text.sliced(1);
-    }
-    if (text.isEmpty())
-        return std::nullopt;
-    quint64 magnitude = 0;
-    const quint64 largest = quint64(std::numeric_limits<qint64>::max());
-    const quint64 limit = negative ? largest + 1 : largest;
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        int digit;
-        if (u >= '0' && u <= '9')
-            digit = u - '0';
-        else if (u >= 'a' && u <= 'z')
-            digit = u - 'a' + 10;
-        else if (u >= 'A' && u <= 'Z')
-            digit = u - 'A' + 10;
-        else
-            return std::nullopt;
-        if (digit >= base)
-            return std::nullopt;
-        if (magnitude > (limit - quint64(digit)) / quint64(base))
-            return std::nullopt;
-        magnitude = magnitude * quint64(base) + quint64(digit);
-    }
-    if (negative)
-        return magnitude == quint64(std::numeric_limits<qint64>::max()) + 1 ? std::numeric_limits<qint64>::min()
-                                                                             : -qint64(magnitude);
-    return qint64(magnitude);
-}
-
-std::optional<qint64> numberValue(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return value.toLongLong();
-    case QMetaType::ULong:
-    case QMetaType::ULongLong:
-        // Above the signed range the value wraps negative, which no caller accepts as an ID or
-        // a port number.
-        return qint64(value.toULongLong());
-    case QMetaType::Double:
-    case QMetaType::Float: {
-        const double d = value.toDouble();
-        if (!std::isfinite(d) || d >= 9.2e18 || d <= -9.2e18)
-            return std::nullopt;
-        return qint64(d);
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
 bool isText(const QVariant& value) { return value.typeId() == QMetaType::QString; }
 bool isBytes(const QVariant& value) { return value.typeId() == QMetaType::QByteArray; }
 
@@ -179,7 +114,7 @@ QString describeValue(const QVariant& value, int depth)
         return {};
     if (value.typeId() == QMetaType::Bool)
         return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-    if (const auto number = numberValue(value))
+    if (const auto number = registryNumber(value))
         return QString::number(*number);
     if (value.typeId() == QMetaType::QVariantMap)
         return describeMap(value.toMap(), depth);
@@ -190,32 +125,32 @@ QString describeValue(const QVariant& value, int depth)
 
 // The port's address bytes; nothing when its number does not fit in the 4 bytes, and then the
 // port is left out rather than stored under a truncated, wrong number.
-std::optional<QByteArray> portBytesFrom(const QVariantMap& properties, const QString& name, const QString& location)
+std::optional<QByteArray> portBytesFrom(const RegistryProperties& properties, const QString& name, const QString& location)
 {
     for (const QString& key : {QStringLiteral("port"), QStringLiteral("usb-port-number")}) {
-        if (auto bytes = dataProperty(key, properties))
-            return *bytes;
+        if (auto bytes = properties.bytes(key))
+            return bytes;
     }
-    std::optional<qint64> number = intProperty(QStringLiteral("port"), properties);
+    std::optional<qint64> number = properties.number(QStringLiteral("port"));
     if (!number)
-        number = intProperty(QStringLiteral("usb-port-number"), properties);
+        number = properties.number(QStringLiteral("usb-port-number"));
     if (!number)
         number = inferredPortNumber(name, location);
     if (*number < 0 || *number > qint64(std::numeric_limits<quint32>::max()))
         return std::nullopt;
-    return portNumberBytes(quint32(*number));
+    return littleEndianBytes(quint32(*number));
 }
 
-std::optional<qint64> connectorProperty(const QVariantMap& properties)
+std::optional<qint64> connectorProperty(const RegistryProperties& properties)
 {
     for (const QString& key : {QStringLiteral("UsbConnector"), QStringLiteral("usb-port-type"), QStringLiteral("portType")}) {
-        if (auto connector = intProperty(key, properties))
+        if (auto connector = properties.number(key))
             return connector;
     }
     return std::nullopt;
 }
 
-qint64 inferredConnectorWith(const QString& name, const NativeUSBNode& node, const QString& attachedDevice)
+qint64 inferredConnector(const QString& name, const NativeUSBNode& node, const QString& attachedDevice)
 {
     const QString text = (node.name + QLatin1Char(' ') + node.className + QLatin1Char(' ') + attachedDevice).toLower();
     if (text.contains(QStringLiteral("bluetooth")) || text.contains(QStringLiteral("internal")))
@@ -229,10 +164,10 @@ qint64 inferredConnectorWith(const QString& name, const NativeUSBNode& node, con
 // of the same name found later is ignored.
 void appendPortsFromControllerProperties(const NativeUSBNode& controller, QList<USBPortMap>& ports, QSet<QString>& seen)
 {
-    const QVariantMap described = normalizedDictionary(controller.properties.value(QStringLiteral("ports")));
-    if (described.isEmpty())
+    const RegistryProperties described(RegistryProperties(controller.properties).dictionary(QStringLiteral("ports")));
+    if (described.all().isEmpty())
         return;
-    QStringList keys = described.keys();
+    QStringList keys = described.all().keys();
     std::stable_sort(keys.begin(), keys.end(), localizedStandardLess);
 
     QString controllerAttached;
@@ -242,7 +177,7 @@ void appendPortsFromControllerProperties(const NativeUSBNode& controller, QList<
         if (!isPortName(name) || seen.contains(name))
             continue;
         seen.insert(name);
-        const QVariantMap port = normalizedDictionary(described.value(key));
+        const RegistryProperties port(described.dictionary(key));
         const auto bytes = portBytesFrom(port, name, controller.location);
         if (!bytes)
             continue;
@@ -252,7 +187,7 @@ void appendPortsFromControllerProperties(const NativeUSBNode& controller, QList<
                 controllerAttached = firstAttachedDeviceName(controller);
                 attachedKnown = true;
             }
-            connector = inferredConnectorWith(name, controller, controllerAttached);
+            connector = inferredConnector(name, controller, controllerAttached);
         }
         USBPortMap entry;
         entry.name = name;
@@ -305,104 +240,24 @@ bool isXHCIClassCode(qint64 classCode)
 
 bool hasXHCIClassCode(const NativeUSBNode& node)
 {
-    const auto code = intProperty(QStringLiteral("class-code"), node.properties);
+    const auto code = RegistryProperties(node.properties).number(QStringLiteral("class-code"));
     return code && isXHCIClassCode(*code);
-}
-
-std::optional<qint64> intProperty(const QString& key, const QVariantMap& properties)
-{
-    const auto found = properties.constFind(key);
-    if (found == properties.constEnd())
-        return std::nullopt;
-    const QVariant& value = found.value();
-    if (const auto number = numberValue(value))
-        return number;
-    if (isBytes(value))
-        return qint64(littleEndianInt(value.toByteArray()));
-    if (isText(value)) {
-        const QString text = value.toString().trimmed();
-        if (text.startsWith(QStringLiteral("0x")))
-            return parseInteger(QStringView(text).sliced(2), 16);
-        return parseInteger(text, 10);
-    }
-    return std::nullopt;
-}
-
-std::optional<std::optional<QByteArray>> dataProperty(const QString& key, const QVariantMap& properties)
-{
-    const auto found = properties.constFind(key);
-    if (found == properties.constEnd())
-        return std::nullopt;
-    const QVariant& value = found.value();
-    if (isBytes(value))
-        return std::optional<QByteArray>(value.toByteArray());
-    if (const auto number = numberValue(value)) {
-        if (*number < 0 || *number > qint64(std::numeric_limits<quint32>::max()))
-            return std::optional<QByteArray>();
-        return std::optional<QByteArray>(portNumberBytes(quint32(*number)));
-    }
-    return std::nullopt;
-}
-
-quint32 littleEndianInt(const QByteArray& bytes)
-{
-    return portNumber(bytes);
-}
-
-std::optional<QString> stringFromNullTerminatedData(const QByteArray& bytes)
-{
-    const qsizetype zero = bytes.indexOf('\0');
-    const QByteArray head = zero >= 0 ? bytes.left(zero) : bytes;
-    if (head.isEmpty())
-        return std::nullopt;
-    return decodeUtf8Strictly(head);
-}
-
-QVariantMap normalizedDictionary(const QVariant& value)
-{
-    if (value.typeId() == QMetaType::QVariantMap)
-        return value.toMap();
-    if (value.typeId() == QMetaType::QVariantHash) {
-        QVariantMap map;
-        const QVariantHash hash = value.toHash();
-        for (auto it = hash.constBegin(); it != hash.constEnd(); ++it)
-            map.insert(it.key(), it.value());
-        return map;
-    }
-    return {};
 }
 
 QString registryName(const QVariantMap& properties, const QString& fallbackClass)
 {
-    const QVariant ioName = properties.value(QStringLiteral("IOName"));
-    if (isText(ioName) && !ioName.toString().isEmpty())
-        return ioName.toString();
-    const QVariant name = properties.value(QStringLiteral("name"));
-    if (isText(name) && !name.toString().isEmpty())
-        return name.toString();
-    if (isBytes(name)) {
-        if (auto text = stringFromNullTerminatedData(name.toByteArray()); text && !text->isEmpty())
-            return *text;
-    }
-    const QVariant compatible = properties.value(QStringLiteral("compatible"));
-    if (isBytes(compatible)) {
-        if (auto text = stringFromNullTerminatedData(compatible.toByteArray()); text && !text->isEmpty())
-            return *text;
-    }
-    return fallbackClass;
+    const RegistryProperties read(properties);
+    return read.text(QStringLiteral("IOName"),
+                     read.text(QStringLiteral("name"), read.text(QStringLiteral("compatible"), fallbackClass)));
 }
 
 QString registryLocation(const QVariantMap& properties)
 {
-    const QVariant location = properties.value(QStringLiteral("location"));
-    if (isText(location) && !location.toString().isEmpty())
-        return location.toString().toUpper();
-    if (isBytes(location)) {
-        if (auto text = stringFromNullTerminatedData(location.toByteArray()); text && !text->isEmpty())
-            return text->toUpper();
-    }
+    const RegistryProperties read(properties);
+    if (const QString location = read.text(QStringLiteral("location")); !location.isEmpty())
+        return location.toUpper();
     for (const QString& key : {QStringLiteral("locationID"), QStringLiteral("port"), QStringLiteral("usb-port-number")}) {
-        if (const auto number = intProperty(key, properties))
+        if (const auto number = read.number(key))
             return QStringLiteral("%1").arg(quint64(*number), 8, 16, QLatin1Char('0')).toUpper();
     }
     return {};
@@ -440,8 +295,8 @@ std::optional<std::pair<qint64, qint64>> parsePCIIdentity(const QString& text)
         const QString deviceText = fromUnicode(matcher->group(2, status));
         if (U_FAILURE(status))
             continue;
-        const auto vendor = parseInteger(vendorText, 16);
-        const auto device = parseInteger(deviceText, 16);
+        const auto vendor = wholeInteger(vendorText, 16);
+        const auto device = wholeInteger(deviceText, 16);
         if (vendor && device && *vendor > 0 && *device > 0)
             return std::make_pair(*vendor, *device);
     }
@@ -462,7 +317,7 @@ qint64 inferredPortNumber(const QString& name, const QString& location)
 {
     const QStringList pieces = location.split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (!pieces.isEmpty()) {
-        const auto value = parseInteger(pieces.last(), 16);
+        const auto value = wholeInteger(pieces.last(), 16);
         if (value && *value > 0)
             return *value;
     }
@@ -472,15 +327,10 @@ qint64 inferredPortNumber(const QString& name, const QString& location)
             digits.append(c);
     }
     // Numeric characters other than 0-9 fail the parse, and then the number is 0.
-    qint64 number = parseInteger(digits, 10).value_or(0);
+    qint64 number = wholeInteger(digits, 10).value_or(0);
     if (name.startsWith(QStringLiteral("SS")))
         number += 16;
     return number;
-}
-
-qint64 inferredConnector(const QString& name, const NativeUSBNode& node)
-{
-    return inferredConnectorWith(name, node, firstAttachedDeviceName(node));
 }
 
 QString firstAttachedDeviceName(const NativeUSBNode& node)
@@ -530,15 +380,16 @@ QList<USBPortMap> scanPorts(const NativeUSBNode& controller)
         if (name.isEmpty() || seen.contains(name))
             continue;
         seen.insert(name);
-        const auto bytes = portBytesFrom(node->properties, name, node->location);
+        const RegistryProperties properties(node->properties);
+        const auto bytes = portBytesFrom(properties, name, node->location);
         if (!bytes)
             continue;
         const QString attached = firstAttachedDeviceName(*node);
         USBPortMap port;
         port.name = name;
         port.location = node->location;
-        const auto connector = connectorProperty(node->properties);
-        port.connector = connector ? *connector : inferredConnectorWith(name, *node, attached);
+        const auto connector = connectorProperty(properties);
+        port.connector = connector ? *connector : inferredConnector(name, *node, attached);
         port.portData = *bytes;
         port.activeDevice = attached;
         ports.append(port);

@@ -24,16 +24,11 @@ bool isPortName(const QString& upperShortName);
 bool isXHCIClassCode(qint64 classCode);
 bool hasXHCIClassCode(const NativeUSBNode& node);
 
-// Property readers; a missing key gives nothing.
-std::optional<qint64> intProperty(const QString& key, const QVariantMap& properties);
-// Bytes as found, or a number as 4 little-endian bytes. A number that does not fit in 32 bits
-// gives an empty optional inside the outer one: the property is there but unusable.
-std::optional<std::optional<QByteArray>> dataProperty(const QString& key, const QVariantMap& properties);
-quint32 littleEndianInt(const QByteArray& bytes);
-std::optional<QString> stringFromNullTerminatedData(const QByteArray& bytes);
-QVariantMap normalizedDictionary(const QVariant& value);
-
+// A node's name: its "IOName" or "name", else the first text of its "compatible" data, else
+// the class name.
 QString registryName(const QVariantMap& properties, const QString& fallbackClass);
+// A node's location, upper case: its "location", else "locationID", "port" or
+// "usb-port-number" as 8 hexadecimal digits; empty when it has none.
 QString registryLocation(const QVariantMap& properties);
 
 // Vendor and device from the node's names and identity properties.
@@ -45,7 +40,6 @@ bool isUSBPortNode(const NativeUSBNode& node);
 // The number of a port that carries none: the last comma piece of the location in hexadecimal,
 // else the digits of the name (SuperSpeed names count from 17). May exceed 32 bits.
 qint64 inferredPortNumber(const QString& name, const QString& location);
-qint64 inferredConnector(const QString& name, const NativeUSBNode& node);
 QString firstAttachedDeviceName(const NativeUSBNode& node);
 
 // The node and all its descendants, pre-order.

@@ -4,6 +4,8 @@
 #include "base/CollectorError.h"
 #include "platform/PrivilegedFacts.h"
 #include "process/ProcessRunner.h"
+#include "steps/StepContext.h"
+#include "registry/RegistryProperties.h"
 #include "registry/TreeRegistry.h"
 #include "steps/StepContext.h"
 #include "support/FakeAdministratorRunner.h"
@@ -13,7 +15,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -39,7 +40,7 @@ QByteArray table(const char* signature, qsizetype size)
 {
     QByteArray blob(size, 't');
     blob.replace(0, 4, QByteArray(signature, 4));
-    qToLittleEndian<quint32>(quint32(size), blob.data() + 4);
+    blob.replace(4, 4, littleEndianBytes(quint32(size)));
     return blob;
 }
 

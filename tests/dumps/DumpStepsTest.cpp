@@ -38,7 +38,7 @@ void useEchoingCommands(DumpsFixture& f)
     c.powerCapabilities = echoing("capabilities");
 }
 
-DumpReportWriters fileWritingUsbReports()
+DumpReportWriters fileWritingUSBReports()
 {
     return {[](StepContext&, const QString& to) { writeFile(to, "controllers"); },
             [](StepContext&, const QString& to) { writeFile(to, "usb power"); }};
@@ -59,7 +59,7 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndWriteEveryFile)
     QDir().mkpath(logs);
     f.env.addTool("ListCodec.command", "echo 'Codec: Conexant CX20590'");
 
-    collectSweepkitStyleDumps(f.ctx, f.work(), logs, fileWritingUsbReports());
+    collectSweepkitStyleDumps(f.ctx, f.work(), logs, fileWritingUSBReports());
 
     EXPECT_EQ(dumpLines(f.log.lines),
               QStringList({"Dump 1/9: pmset...", "Dump 2/9: boot-args...", "Dump 3/9: kernel/macOS/CPU...",
@@ -98,7 +98,7 @@ TEST(DumpSteps, AFailingReportWriterStopsTheDumpsAndKeepsEarlierFiles)
 {
     DumpsFixture f;
     useEchoingCommands(f);
-    DumpReportWriters writers = fileWritingUsbReports();
+    DumpReportWriters writers = fileWritingUSBReports();
     writers.writeUSBPowerReport = [](StepContext&, const QString&) { throw PlatformError("disk full"); };
 
     EXPECT_THROW(collectSweepkitStyleDumps(f.ctx, f.work(), f.work(), writers), PlatformError);

@@ -22,7 +22,7 @@ TEST(PortwrightGolden, IMacRegistryGivesTheRecordedBundleAndReport)
 {
     const auto registry = loadIoregTextFile(testData("registry/imac18-3-ioreg.txt"));
     const AppBundle bundle = AppBundle::atBundlePath(testData("usb/bundle/Velkor.app"), "/nonexistent");
-    const USBScanResult scan = USBTreeScanner(*registry, bundle).scan();
+    const USBScanResult scan = NativeUSBTreeScanner(*registry, bundle).scan();
     const QString model = machineModelFromRegistry(*registry);
     EXPECT_EQ(model, "iMac18,3");
 

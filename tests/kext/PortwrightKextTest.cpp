@@ -5,7 +5,7 @@
 #include "kext/PlistReading.h"
 #include "platform/linux/LibplistPropertyListService.h"
 #include "process/ProcessRunner.h"
-#include "usb/UsbTestRegistry.h"
+#include "registry/RegistryTestSupport.h"
 
 #include "support/TestFiles.h"
 #include "support/TestPlatform.h"
@@ -18,7 +18,6 @@
 namespace velkor {
 namespace {
 
-using testing::le32;
 using testing::readFile;
 using testing::readText;
 using testing::writeFile;
@@ -66,8 +65,8 @@ QStringList reportLines(const USBScanResult& scan)
 TEST(PortwrightInfo, OneSupportPersonalityPerPCIIdentityAndOnePortPersonalityPerController)
 {
     USBScanResult scan;
-    scan.controllers = {controller("XHC1", 0x8086, 0xa36d, {port("HS01", le32(1))}, "AppleUSBXHCISPT"),
-                        controller("XHC2", 0x8086, 0xa36d, {port("HS01", le32(1))}, "AppleUSBXHCISPT")};
+    scan.controllers = {controller("XHC1", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1))}, "AppleUSBXHCISPT"),
+                        controller("XHC2", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1))}, "AppleUSBXHCISPT")};
     scan.controllers[0].usbDeviceName = "Intel Corporation Cannon Lake PCH USB 3.1 xHCI Host Controller";
     const QVariantMap all = personalities(scan, "iMac18,3");
     EXPECT_EQ(all.keys(), QStringList({"AppleUSBXHCISPT Intel_8086_A36D", "iMac18,3-XHC1", "iMac18,3-XHC2"}));
@@ -92,15 +91,15 @@ TEST(PortwrightInfo, OneSupportPersonalityPerPCIIdentityAndOnePortPersonalityPer
     EXPECT_EQ(merge.value("kUSBMuxEnabled"), true);
     EXPECT_EQ(merge.value("kUSBSleepPowerSupply"), qint64(5100));
     EXPECT_EQ(merge.value("ports").toMap().value("HS01"),
-              (QVariantMap{{"UsbConnector", qint64(3)}, {"name", "HS01"}, {"port", le32(1)}, {"usb-port-number", le32(1)},
+              (QVariantMap{{"UsbConnector", qint64(3)}, {"name", "HS01"}, {"port", littleEndianBytes(1)}, {"usb-port-number", littleEndianBytes(1)},
                            {"usb-port-type", qint64(3)}}));
 }
 
 TEST(PortwrightInfo, NamesPersonalitiesByClassVendorAndModel)
 {
     USBScanResult scan;
-    scan.controllers = {controller("", 0x8086, 0xa36d, {port("HS01", le32(1))}),
-                        controller("XHC0", 0x1b36, 0x000d, {port("HS01", le32(1))}),
+    scan.controllers = {controller("", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1))}),
+                        controller("XHC0", 0x1b36, 0x000d, {port("HS01", littleEndianBytes(1))}),
                         controller("XHC5", 0x1b73, 0x1100)};
     const QVariantMap all = personalities(scan);
     EXPECT_EQ(all.keys(), QStringList({"AppleUSBXHCIPCI FrescoLogic_1B73_1100", "AppleUSBXHCIPCI Vendor1B36_1B36_000D",
@@ -115,8 +114,8 @@ TEST(PortwrightInfo, CountsPortsByTheHighestNumberAndLeavesOutUnnumberedPorts)
 {
     USBScanResult scan;
     scan.controllers = {controller("XHC1", 0x8086, 0xa36d,
-                                   {port("SS01", le32(17)), port("HS02", le32(2)), port("HS01", le32(1)),
-                                    port("HS03", QByteArray()), port("HS04", le32(0))})};
+                                   {port("SS01", littleEndianBytes(17)), port("HS02", littleEndianBytes(2)), port("HS01", littleEndianBytes(1)),
+                                    port("HS03", QByteArray()), port("HS04", littleEndianBytes(0))})};
     const QVariantMap merge = mergeOf(personalities(scan), "Mac-XHC1");
     EXPECT_EQ(merge.value("port-count").toByteArray(), QByteArray::fromHex("11000000"));
     EXPECT_EQ(merge.value("ports").toMap().keys(), QStringList({"HS01", "HS02", "SS01"}));
@@ -132,7 +131,7 @@ TEST(PortwrightInfo, CountsPortsByTheHighestNumberAndLeavesOutUnnumberedPorts)
                                                     "  SS01@14000001  port=11000000  UsbConnector=3"}));
 
     // Without any usable number the count is the number of listed ports.
-    scan.controllers = {controller("XHC1", 0x1b21, 0x2142, {port("HS01", QByteArray()), port("HS02", le32(0))})};
+    scan.controllers = {controller("XHC1", 0x1b21, 0x2142, {port("HS01", QByteArray()), port("HS02", littleEndianBytes(0))})};
     EXPECT_EQ(mergeOf(personalities(scan), "Mac-XHC1").value("port-count").toByteArray(), QByteArray::fromHex("02000000"));
     EXPECT_TRUE(mergeOf(personalities(scan), "Mac-XHC1").value("ports").toMap().isEmpty());
 }
@@ -141,13 +140,13 @@ TEST(PortwrightInfo, FallsBackToPortTemplatesOrToTheSupportPersonalityAlone)
 {
     USBScanResult scan;
     scan.controllers = {controller("XHC", 0x8086, 0xa36d), controller("PXSX", 0x1b21, 0x2142),
-                        controller("BAD", 0, 0x2142, {port("HS01", le32(1))})};
+                        controller("BAD", 0, 0x2142, {port("HS01", littleEndianBytes(1))})};
     const QVariantMap all = personalities(scan);
     EXPECT_EQ(all.keys(), QStringList({"AppleUSBXHCIPCI ASMedia_1B21_2142", "AppleUSBXHCISPT Intel_8086_A36D", "Mac-XHC"}));
     const QVariantMap merge = mergeOf(all, "Mac-XHC");
     EXPECT_EQ(merge.value("port-count").toByteArray(), QByteArray::fromHex("1a000000"));
     EXPECT_EQ(merge.value("ports").toMap().size(), 24);
-    EXPECT_EQ(merge.value("ports").toMap().value("SS10").toMap().value("port").toByteArray(), le32(26));
+    EXPECT_EQ(merge.value("ports").toMap().value("SS10").toMap().value("port").toByteArray(), littleEndianBytes(26));
 
     const QStringList lines = reportLines(scan);
     EXPECT_TRUE(lines.contains("  Ports: 24 generated from internal controller template fallback."));
@@ -162,7 +161,7 @@ TEST(PortwrightInfo, FallsBackToPortTemplatesOrToTheSupportPersonalityAlone)
 TEST(PortwrightReport, DescribesEachControllerInABlock)
 {
     USBScanResult scan;
-    scan.controllers = {controller("XHC1", 0x8086, 0xa36d, {port("HS01", le32(1), 255, "Bluetooth USB Host Controller")},
+    scan.controllers = {controller("XHC1", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1), 255, "Bluetooth USB Host Controller")},
                                    "AppleUSBXHCISPT")};
     const QString report = portwrightReport(scan);
     EXPECT_TRUE(report.startsWith("Portwright.kext generated automatically.\n"));
@@ -189,7 +188,7 @@ protected:
     static USBScanResult oneController()
     {
         USBScanResult scan;
-        scan.controllers = {controller("XHC1", 0x8086, 0xa36d, {port("HS01", le32(1)), port("SS01", le32(17))},
+        scan.controllers = {controller("XHC1", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1)), port("SS01", littleEndianBytes(17))},
                                        "AppleUSBXHCISPT")};
         return scan;
     }
@@ -293,16 +292,16 @@ TEST_F(PortwrightFiles, FailsWhenTheBundleOrReportCannotBeWritten)
 
 TEST(MachineModel, ComesFromThePlatformNode)
 {
-    testing::UsbTestRegistry built;
+    testing::TestRegistry built;
     EXPECT_EQ(machineModelFromRegistry(*built.registry()), "Mac");
-    auto platform = testing::UsbTestRegistry::add(built.root, "iMac18,3", "IOPlatformExpertDevice",
+    auto platform = testing::TestRegistry::add(built.root, "iMac18,3", "IOPlatformExpertDevice",
                                                   {{"model", QByteArray("iMac18,3\0", 9)}});
     EXPECT_EQ(machineModelFromRegistry(*built.registry()), "iMac18,3");
     platform->properties["model"] = QByteArray("\0", 1);
     EXPECT_EQ(machineModelFromRegistry(*built.registry()), "Mac");
 
-    testing::UsbTestRegistry other;
-    testing::UsbTestRegistry::add(other.root, "Board", "SomePlatform", {{"model", " Standard PC (Q35 + ICH9, 2009) "}});
+    testing::TestRegistry other;
+    testing::TestRegistry::add(other.root, "Board", "SomePlatform", {{"model", " Standard PC (Q35 + ICH9, 2009) "}});
     EXPECT_EQ(machineModelFromRegistry(*other.registry()), "Standard PC (Q35 + ICH9, 2009)");
 }
 
@@ -323,11 +322,11 @@ TEST(PortwrightStep, ScansThePlatformRegistry)
     generatePortwrightKext(withoutRegistry, work);
     EXPECT_TRUE(readText(work + "/Portwright-report.txt").startsWith("Portwright.kext was not generated.\n"));
 
-    testing::UsbTestRegistry built;
-    testing::UsbTestRegistry::add(built.root, "Q35", "IOPlatformExpertDevice", {{"model", QByteArray("Q35\0", 4)}});
+    testing::TestRegistry built;
+    testing::TestRegistry::add(built.root, "Q35", "IOPlatformExpertDevice", {{"model", QByteArray("Q35\0", 4)}});
     auto pci = built.pciController("XHC1", 0x1b36, 0x000d);
-    testing::UsbTestRegistry::port(testing::UsbTestRegistry::driver(pci, "XHC1", "AppleUSBXHCIPCI", 0x14000000), "HS01",
-                                   {{"port", le32(7)}});
+    testing::TestRegistry::port(testing::TestRegistry::driver(pci, "XHC1", "AppleUSBXHCIPCI", 0x14000000), "HS01",
+                                   {{"port", littleEndianBytes(7)}});
     environment.platform.registry = built.registry();
     writeFile(environment.toolsFolder() + "/usb.ids", "1b36  Red Hat, Inc.\n\t000d  QEMU XHCI Host Controller\n");
     StepContext context{log, environment.platform};

@@ -3,7 +3,7 @@
 #include "base/CollectorError.h"
 #include "steps/StepContext.h"
 #include "process/ProcessRunner.h"
-#include "usb/UsbTestRegistry.h"
+#include "registry/RegistryTestSupport.h"
 
 #include "support/TestFiles.h"
 #include "support/TestPlatform.h"
@@ -15,7 +15,6 @@
 namespace velkor {
 namespace {
 
-using testing::le32;
 using testing::readText;
 
 const QString kStamp = QStringLiteral("2026-12-05 07:57:39 +0000");
@@ -41,7 +40,7 @@ TEST(PCIUSBControllersReport, ListsControllersInScanOrderWithPortsByName)
     first.ioNameMatch = "pci8086,a36d";
     first.providerClass = "AppleUSBXHCISPT";
     first.usbDeviceName = "Intel Corporation Cannon Lake PCH USB 3.1 xHCI Host Controller";
-    first.ports = {port("SS1", le32(17)), port("HS10", le32(10), 255, "Keyboard"), port("HS2", le32(2)),
+    first.ports = {port("SS1", littleEndianBytes(17)), port("HS10", littleEndianBytes(10), 255, "Keyboard"), port("HS2", littleEndianBytes(2)),
                    port("HS01", QByteArray())};
     USBControllerMap second;
     second.name = "PXSX";
@@ -104,11 +103,11 @@ protected:
 
 TEST_F(USBReportFiles, WritesTheControllerReportFromTheRegistryMasked)
 {
-    testing::UsbTestRegistry built;
+    testing::TestRegistry built;
     auto pci = built.pciController("XHC1", 0x8086, 0xa36d);
-    auto driver = testing::UsbTestRegistry::driver(pci, "XHC1", "AppleUSBXHCISPT", 0x14000000);
-    auto hs01 = testing::UsbTestRegistry::port(driver, "HS01", {{"port", le32(1)}});
-    testing::UsbTestRegistry::device(hs01, "Stick 00:11:22:33:44:55");
+    auto driver = testing::TestRegistry::driver(pci, "XHC1", "AppleUSBXHCISPT", 0x14000000);
+    auto hs01 = testing::TestRegistry::port(driver, "HS01", {{"port", littleEndianBytes(1)}});
+    testing::TestRegistry::device(hs01, "Stick 00:11:22:33:44:55");
     environment.platform.registry = built.registry();
 
     const QString to = environment.path("Wörk 'q'/PCI-USB-Controllers.txt");

@@ -70,6 +70,13 @@ TEST(IoregTextPrinter, DrawsTheTreeAndWritesValuesAsIoregDoes)
                              "  +-o last  <class C, id 0x100000103>\n"));
     // The IODeviceTree plane of this tree is the root alone.
     EXPECT_EQ(printIoregText(registry, kIODeviceTreePlane, false), QStringLiteral("+-o Root  <class IORegistryEntry, id 0x100000100>\n"));
+
+    // Deeper than 512 levels below the root: cut, and said so.
+    bool truncated = false;
+    EXPECT_EQ(printIoregText(TreeRegistry(chain(600)), kIOServicePlane, false, &truncated).count(QStringLiteral("+-o ")), 513);
+    EXPECT_TRUE(truncated);
+    printIoregText(registry, kIOServicePlane, false, &truncated);
+    EXPECT_FALSE(truncated);
 }
 
 TEST(IoregTextPrinter, SavedRegistriesComeBackUnchanged)

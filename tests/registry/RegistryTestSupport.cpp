@@ -8,6 +8,20 @@
 
 namespace velkor::testing {
 
+std::shared_ptr<TreeRegistryNode> chain(int length, std::shared_ptr<TreeRegistryNode>* middle)
+{
+    auto root = std::make_shared<TreeRegistryNode>();
+    root->name = QStringLiteral("Root");
+    TreeRegistryNode* tip = root.get();
+    for (int level = 1; level < length; ++level) {
+        auto next = tip->addChild(kIOServicePlane, QStringLiteral("n"), QStringLiteral("C"));
+        if (middle && level == length / 2)
+            *middle = next;
+        tip = next.get();
+    }
+    return root;
+}
+
 const TreeRegistryNode* findNode(const TreeRegistryNode& root, const QString& plane,
                                  const std::function<bool(const TreeRegistryNode&)>& accept)
 {

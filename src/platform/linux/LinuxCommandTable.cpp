@@ -66,7 +66,7 @@ void addDumpCommands(CommandTable& table, const AppBundle& bundle)
     table.powerCapabilities = {power, {QStringLiteral("-g"), QStringLiteral("cap")}};
 }
 
-void addUsbReportCommands(CommandTable& table, const AppBundle& bundle)
+void addUSBReportCommands(CommandTable& table, const AppBundle& bundle)
 {
     table.usbPowerSettings = {bundledTool(bundle, QStringLiteral("usb-power-settings")), {}};
     table.usbPowerAssertions = {QStringLiteral("/usr/bin/systemd-inhibit"),
@@ -83,7 +83,7 @@ CommandTable linuxCommandTable(const AppBundle& bundle)
     table.deviceTreeListing = {bundledTool(bundle, QStringLiteral("ioreg")),
                                {QStringLiteral("-p"), QStringLiteral("IODeviceTree"), QStringLiteral("-l"), QStringLiteral("-w0")}};
     addDumpCommands(table, bundle);
-    addUsbReportCommands(table, bundle);
+    addUSBReportCommands(table, bundle);
     return table;
 }
 

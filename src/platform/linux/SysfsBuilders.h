@@ -3,6 +3,7 @@
 // The parts of the sysfs registry, one builder per source, sharing one scan context.
 
 #include "platform/PrivilegedFacts.h"
+#include "registry/RegistryProperties.h"
 #include "registry/TreeRegistry.h"
 #include "platform/linux/SysfsReader.h"
 
@@ -47,8 +48,6 @@ struct ScanContext {
 
 // Bytes of a text followed by its NUL, the way the device tree stores names.
 QByteArray nulTerminated(const QString& text);
-// A number as 4 little-endian bytes.
-QByteArray littleEndian32(quint32 value);
 // The ACPI name without its "_" padding: "SA0_" gives "SA0", "_SB_" gives "_SB".
 QString acpiShortName(const QString& segment);
 

@@ -69,7 +69,7 @@ std::shared_ptr<TreeRegistryNode> addFunction(ScanContext& context, TreeRegistry
     QVariantMap properties;
     const auto putId = [&properties](const char* key, std::optional<qint64> value) {
         if (value)
-            properties.insert(QString::fromLatin1(key), littleEndian32(static_cast<quint32>(*value)));
+            properties.insert(QString::fromLatin1(key), littleEndianBytes(static_cast<quint32>(*value)));
     };
     putId("vendor-id", vendor);
     putId("device-id", device);

@@ -3,7 +3,6 @@
 #include "platform/linux/SysfsBuilders.h"
 
 #include <QHash>
-#include <QtEndian>
 #include <algorithm>
 #include <tuple>
 #include <vector>
@@ -15,13 +14,6 @@ QByteArray nulTerminated(const QString& text)
 {
     QByteArray bytes = text.toUtf8();
     bytes.append('\0');
-    return bytes;
-}
-
-QByteArray littleEndian32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    qToLittleEndian(value, bytes.data());
     return bytes;
 }
 

@@ -137,7 +137,7 @@ TEST(DumpsPrivacy, PlantedIdentifiersNeverReachAWrittenFile)
     }
 }
 
-TEST(LinuxCommandTable, UsbReportToolsSucceedWhereSysfsIsThin)
+TEST(LinuxCommandTable, USBReportToolsSucceedWhereSysfsIsThin)
 {
     TestEnvironment env;
     const CommandTable table = linuxCommandTable(builtBundle(env.path("home")));

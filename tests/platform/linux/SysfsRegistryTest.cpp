@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,13 +21,6 @@ namespace {
 
 const QString kSa0 = QStringLiteral("/sys/devices/pci0000:00/0000:00:14.0");
 const QString kNec = QStringLiteral("/sys/devices/pci0000:00/0000:00:1c.0/0000:01:00.0");
-
-QByteArray le32(quint32 value)
-{
-    QByteArray bytes(4, '\0');
-    qToLittleEndian(value, bytes.data());
-    return bytes;
-}
 
 // Replaces a file of the capture (its files are read-only) with new content.
 void replaceFile(const QString& path, const QByteArray& content)
@@ -70,7 +62,7 @@ QStringList portSummary(const TreeRegistryNode& driver)
     for (const auto& port : driver.serviceChildren) {
         QString line = QStringLiteral("%1=%2/%3")
                            .arg(port->name)
-                           .arg(qFromLittleEndian<quint32>(port->properties.value(QStringLiteral("port")).toByteArray().constData()))
+                           .arg(littleEndianValue(port->properties.value(QStringLiteral("port")).toByteArray()))
                            .arg(port->properties.value(QStringLiteral("UsbConnector")).toLongLong());
         if (!port->serviceChildren.empty())
             line += QLatin1Char(':') + port->serviceChildren.front()->name;
@@ -138,12 +130,12 @@ TEST_F(SysfsRegistryTest, PciFunctionsNestUnderTheirBridgesWithTheirIds)
     const TreeRegistryNode& xhci = child(host, QStringLiteral("SA0"));
     EXPECT_EQ(xhci.className, QStringLiteral("IOPCIDevice"));
     const QVariantMap& ids = xhci.properties;
-    EXPECT_EQ(ids.value(QStringLiteral("vendor-id")).toByteArray(), le32(0x1b36));
-    EXPECT_EQ(ids.value(QStringLiteral("device-id")).toByteArray(), le32(0x000d));
-    EXPECT_EQ(ids.value(QStringLiteral("subsystem-vendor-id")).toByteArray(), le32(0x1af4));
-    EXPECT_EQ(ids.value(QStringLiteral("subsystem-id")).toByteArray(), le32(0x1100));
-    EXPECT_EQ(ids.value(QStringLiteral("revision-id")).toByteArray(), le32(0x01));
-    EXPECT_EQ(ids.value(QStringLiteral("class-code")).toByteArray(), le32(0x0c0330));
+    EXPECT_EQ(ids.value(QStringLiteral("vendor-id")).toByteArray(), littleEndianBytes(0x1b36));
+    EXPECT_EQ(ids.value(QStringLiteral("device-id")).toByteArray(), littleEndianBytes(0x000d));
+    EXPECT_EQ(ids.value(QStringLiteral("subsystem-vendor-id")).toByteArray(), littleEndianBytes(0x1af4));
+    EXPECT_EQ(ids.value(QStringLiteral("subsystem-id")).toByteArray(), littleEndianBytes(0x1100));
+    EXPECT_EQ(ids.value(QStringLiteral("revision-id")).toByteArray(), littleEndianBytes(0x01));
+    EXPECT_EQ(ids.value(QStringLiteral("class-code")).toByteArray(), littleEndianBytes(0x0c0330));
     EXPECT_EQ(ids.value(QStringLiteral("IOName")).toString(), QStringLiteral("pci1b36,d"));
     EXPECT_EQ(ids.value(QStringLiteral("name")).toByteArray(), QByteArray("pci1b36,d\0", 10));
     EXPECT_EQ(ids.value(QStringLiteral("compatible")).toByteArray(), QByteArray("pci1af4,1100\0pci1b36,d\0pciclass,0c0330\0SA0\0", 43));
@@ -151,8 +143,8 @@ TEST_F(SysfsRegistryTest, PciFunctionsNestUnderTheirBridgesWithTheirIds)
 
     // The NEC controller sits behind the root port 00:1c.0, as in sysfs.
     const TreeRegistryNode& nec = child(child(host, QStringLiteral("SE0")), QStringLiteral("S00"));
-    EXPECT_EQ(nec.properties.value(QStringLiteral("vendor-id")).toByteArray(), le32(0x1033));
-    EXPECT_EQ(nec.properties.value(QStringLiteral("device-id")).toByteArray(), le32(0x0194));
+    EXPECT_EQ(nec.properties.value(QStringLiteral("vendor-id")).toByteArray(), littleEndianBytes(0x1033));
+    EXPECT_EQ(nec.properties.value(QStringLiteral("device-id")).toByteArray(), littleEndianBytes(0x0194));
     EXPECT_EQ(nec.properties.value(QStringLiteral("acpi-path")).toString(), QStringLiteral("IOACPIPlane:/_SB/PCI0@0/SE0@1c0000/S00@0"));
     // A function without a firmware node is named by its IDs and has no ACPI path.
     EXPECT_FALSE(child(host, QStringLiteral("pci8086,2922")).properties.contains(QStringLiteral("acpi-path")));
@@ -333,7 +325,7 @@ TEST_F(ChangedSysfsTest, DamagedOrMissingFilesAreLeftOut)
     EXPECT_FALSE(qemu->properties.contains(QStringLiteral("device-id")));
     EXPECT_FALSE(qemu->properties.contains(QStringLiteral("revision-id")));
     EXPECT_FALSE(qemu->properties.contains(QStringLiteral("acpi-path")));
-    EXPECT_EQ(qemu->properties.value(QStringLiteral("class-code")).toByteArray(), le32(0x0c0330));
+    EXPECT_EQ(qemu->properties.value(QStringLiteral("class-code")).toByteArray(), littleEndianBytes(0x0c0330));
     // Without the ACPI namespace the ports fall back to HSnn/SSnn, USB 2 first.
     const TreeRegistryNode& driver = *qemu->serviceChildren.at(0);
     EXPECT_EQ(portSummary(driver).first(), QStringLiteral("HS01=1/3:Key\uFFFD\uFFFD board <class X>"));

@@ -1,5 +1,6 @@
 // Measures the registry USB scan: the largest saved registry, and generated registries of
 // growing size to show that the scan time grows linearly with the number of entries.
+#include "registry/RegistryProperties.h"
 #include "registry/TreeRegistry.h"
 #include "usb/NativeUSBTreeScanner.h"
 
@@ -18,11 +19,6 @@ using namespace velkor;
 
 namespace {
 
-QByteArray le32(quint32 value)
-{
-    return portNumberBytes(value);
-}
-
 // One building block of about 100 entries: an XHCI controller with its driver, 16 ports and
 // a device with interfaces on each port, or a storage controller with a deep chain of nodes.
 qsizetype addBlock(const std::shared_ptr<TreeRegistryNode>& bridge, int index)
@@ -32,14 +28,14 @@ qsizetype addBlock(const std::shared_ptr<TreeRegistryNode>& bridge, int index)
     if (index % 2 == 0) {
         auto pci = bridge->addChild(kIOServicePlane, "XHC", "IOPCIDevice",
                                     {{"IOName", "pci8086,a36d"}, {"class-code", QByteArray::fromHex("30030c00")},
-                                     {"vendor-id", le32(0x8086)}, {"device-id", le32(0xa36d)}, {"location", location}});
+                                     {"vendor-id", littleEndianBytes(0x8086)}, {"device-id", littleEndianBytes(0xa36d)}, {"location", location}});
         auto driver = pci->addChild(kIOServicePlane, "XHC", "AppleUSBXHCISPT",
                                     {{"name", QByteArray("XHC\0", 4)}, {"locationID", qint64(index) << 24}});
         added += 2;
         for (int p = 1; p <= 16; ++p) {
             const QString name = QStringLiteral("%1%2").arg(p <= 10 ? "HS" : "SS").arg(p, 2, 10, QLatin1Char('0'));
             auto port = driver->addChild(kIOServicePlane, name, "AppleUSB20XHCIPort",
-                                         {{"name", name}, {"port", le32(quint32(p))}, {"UsbConnector", qint64(3)}});
+                                         {{"name", name}, {"port", littleEndianBytes(quint32(p))}, {"UsbConnector", qint64(3)}});
             auto device = port->addChild(kIOServicePlane, "Device", "IOUSBHostDevice", {{"USB Product Name", "Device"}});
             device->addChild(kIOServicePlane, "AppleUSBHostLegacyClient", "AppleUSBHostLegacyClient");
             auto interface = device->addChild(kIOServicePlane, "IOUSBHostInterface", "IOUSBHostInterface");
@@ -50,7 +46,7 @@ qsizetype addBlock(const std::shared_ptr<TreeRegistryNode>& bridge, int index)
     } else {
         auto pci = bridge->addChild(kIOServicePlane, "SATA", "IOPCIDevice",
                                     {{"IOName", "pci8086,a352"}, {"class-code", QByteArray::fromHex("01060100")},
-                                     {"vendor-id", le32(0x8086)}, {"device-id", le32(0xa352)}});
+                                     {"vendor-id", littleEndianBytes(0x8086)}, {"device-id", littleEndianBytes(0xa352)}});
         ++added;
         std::shared_ptr<TreeRegistryNode> tip = pci;
         for (int depth = 0; depth < 97; ++depth) {

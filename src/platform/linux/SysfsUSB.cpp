@@ -14,8 +14,8 @@ constexpr int kMaxPortsPerHub = 255;
 constexpr int kMaxDevicesPerController = 1024;
 
 // Connector types as the firmware's _UPC and a Mac's "UsbConnector" give them.
-constexpr qint64 kConnectorUsb3StandardA = 3;
-constexpr qint64 kConnectorTypeCUsb2Only = 8;
+constexpr qint64 kConnectorUSB3StandardA = 3;
+constexpr qint64 kConnectorTypeCUSB2Only = 8;
 constexpr qint64 kConnectorTypeCWithSwitch = 9;
 constexpr qint64 kConnectorInternal = 255;
 
@@ -32,7 +32,7 @@ struct RootPort {
     const AcpiDevice* firmware = nullptr;
     QString name;
     quint32 number = 0;       // the xHCI port number
-    qint64 connector = kConnectorUsb3StandardA;
+    qint64 connector = kConnectorUSB3StandardA;
 };
 
 // The xHCI "Supported Protocol" capabilities: which of the controller's own port numbers speak
@@ -127,10 +127,10 @@ qint64 connectorFor(const SysfsReader& reader, const RootPort& port, bool hasPee
     // The kernel links a port to its Type-C connector when the firmware describes one.
     const bool typeC = !reader.linkTarget(port.dir + QStringLiteral("/connector")).isEmpty();
     if (typeC)
-        return port.superSpeed || hasPeer ? kConnectorTypeCWithSwitch : kConnectorTypeCUsb2Only;
+        return port.superSpeed || hasPeer ? kConnectorTypeCWithSwitch : kConnectorTypeCUSB2Only;
     if (!port.deviceDir.isEmpty() && reader.text(port.deviceDir + QStringLiteral("/removable")) == QLatin1String("fixed"))
         return kConnectorInternal;
-    return kConnectorUsb3StandardA;
+    return kConnectorUSB3StandardA;
 }
 
 QVariantMap deviceProperties(const SysfsReader& reader, const QString& dir, const QString& name, quint32 locationId)
@@ -293,12 +293,12 @@ void addXhciController(ScanContext& context, TreeRegistryNode& pciNode, const QS
         const quint32 location = controllerLocation | (std::min<quint32>(order, 15) << 20);
         QVariantMap portProperties;
         portProperties.insert(QStringLiteral("name"), port.name);
-        portProperties.insert(QStringLiteral("port"), littleEndian32(port.number));
+        portProperties.insert(QStringLiteral("port"), littleEndianBytes(port.number));
         portProperties.insert(QStringLiteral("UsbConnector"), port.connector);
         portProperties.insert(QStringLiteral("locationID"), static_cast<qint64>(location));
         if (port.firmware && !port.firmware->planePath.isEmpty())
             portProperties.insert(QStringLiteral("acpi-path"), port.firmware->planePath);
-        const bool typeC = port.connector == kConnectorTypeCUsb2Only || port.connector == kConnectorTypeCWithSwitch;
+        const bool typeC = port.connector == kConnectorTypeCUSB2Only || port.connector == kConnectorTypeCWithSwitch;
         const QString className = QStringLiteral("LinuxUSB%1XHCI%2Port")
                                       .arg(port.superSpeed ? QStringLiteral("30") : QStringLiteral("20"),
                                            typeC ? QStringLiteral("TypeC") : QString());
