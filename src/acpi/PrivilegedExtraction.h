@@ -19,10 +19,6 @@ void extractACPIWithValidation(StepContext& context, const QString& patchmatic, 
 // logs what it printed, masked. The script and its folder are gone when this returns or throws.
 void runPrivilegedSetupOnce(StepContext& context, const QString& patchmatic, const QString& acpiDir);
 
-// The number of entries directly in the folder (hidden ones too) whose extension is "aml" in
-// any case; 0 for a folder that cannot be listed.
-int countAMLFiles(const QString& folder);
-
 // The setup script's text: seventeen lines, no line feed after the last.
 QString privilegedSetupScript(const QString& bundlePath, const QString& patchmatic, const QString& acpiDir);
 // "quorvexgen_privileged_setup_" + this process's id + ".sh".

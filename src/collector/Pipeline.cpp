@@ -22,7 +22,7 @@ struct RunLocations {
     QString desktop;
     QString work;
     QString acpi;
-    QString toolsTemp;
+    QString temporary; // where the run's private folder is made
     QString archive;
 };
 
@@ -32,7 +32,7 @@ RunLocations locationsFor(const Platform& platform)
     at.desktop = platform.desktop->desktopPath();
     at.work = at.desktop + QLatin1Char('/') + package::workFolder;
     at.acpi = at.work + QLatin1Char('/') + package::acpiFolder;
-    at.toolsTemp = toolsTemporaryFolder(platform);
+    at.temporary = platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory;
     at.archive = at.desktop + QLatin1Char('/') + package::zipName;
     return at;
 }
@@ -63,7 +63,8 @@ void runCollection(RunBridge& bridge)
     const CollectionSteps& steps = bridge.steps;
     StepContext context{bridge, platform};
     const ToolLocator tools(platform.bundle);
-    std::optional<QString> toolsTempFolder;
+    // Removed with what it holds on every way out of the run.
+    std::optional<PrivateTemporaryFolder> toolsTemp;
 
     bridge.onMainThread([&tools](CollectorModel& model) {
         model.setPatchmatic(tools.findExecutable(QStringLiteral("patchmatic")));
@@ -73,10 +74,10 @@ void runCollection(RunBridge& bridge)
 
     try {
         const RunLocations at = locationsFor(platform);
-        toolsTempFolder = at.toolsTemp;
 
         recreateDirectory(at.work);
-        recreateDirectory(at.toolsTemp);
+        toolsTemp.emplace(at.temporary, package::toolsTempPrefix + QString::number(::getpid()) + QLatin1Char('_'));
+        context.temporaryFolder = toolsTemp->path();
         createDirectories(at.acpi);
         bridge.log(QStringLiteral("Temporary folder created: ") + at.work);
 
@@ -152,7 +153,7 @@ void runCollection(RunBridge& bridge)
         bridge.log(QStringLiteral("ZIP created successfully: ") + at.archive);
 
         removeQuietly(at.work);
-        removeQuietly(at.toolsTemp);
+        toolsTemp.reset();
         bridge.log(QStringLiteral("Temporary Desktop folder removed after ZIP creation."));
 
         bridge.onMainThread([&at, &platform](CollectorModel& model) {
@@ -163,12 +164,10 @@ void runCollection(RunBridge& bridge)
         });
         return;
     } catch (const std::exception& error) {
-        if (toolsTempFolder)
-            removeQuietly(*toolsTempFolder);
+        toolsTemp.reset();
         bridge.log(QStringLiteral("ERROR: ") + describeError(error));
     } catch (...) {
-        if (toolsTempFolder)
-            removeQuietly(*toolsTempFolder);
+        toolsTemp.reset();
         bridge.log(QStringLiteral("ERROR: An unexpected error ended the collection."));
     }
     bridge.onMainThread([&platform](CollectorModel& model) {

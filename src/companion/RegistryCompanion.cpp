@@ -25,14 +25,6 @@ public:
     void log(const QString&) override {}
 };
 
-QSet<QString> amlFiles(const QString& folder)
-{
-    QSet<QString> names;
-    for (const QString& name : QDir(folder).entryList({QStringLiteral("*.aml"), QStringLiteral("*.AML")}, QDir::Files))
-        names.insert(name);
-    return names;
-}
-
 } // namespace
 
 QString registryCompanionUsage()
@@ -95,12 +87,12 @@ int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, 
         writeFallbackIORegText(*platform.registry, ioregText);
         written << ioregText;
 
-        const QSet<QString> before = amlFiles(acpi);
+        const QStringList before = acpiTableFiles(acpi);
         extractNativeACPITablesIfNeeded(platform.registry.get(), acpi);
-        QStringList added = (amlFiles(acpi) - before).values();
-        added.sort();
-        for (const QString& name : added)
-            written << acpi + QLatin1Char('/') + name;
+        for (const QString& name : acpiTableFiles(acpi)) {
+            if (!before.contains(name))
+                written << acpi + QLatin1Char('/') + name;
+        }
 
         for (const QString& path : written)
             out << "wrote " << path << '\n';

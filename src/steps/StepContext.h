@@ -13,6 +13,8 @@ namespace velkor {
 struct StepContext {
     LogSink& log;
     const Platform& platform;
+    // The run's private temporary folder, for what must stay out of the package; empty outside a run.
+    QString temporaryFolder = {};
 
     ToolLocator tools() const { return ToolLocator(platform.bundle); }
 };
@@ -32,9 +34,5 @@ struct CollectionSteps {
     // Extra masking of the run log file, after the redaction rules.
     std::function<QString(const QString& maskedLog)> maskCollectorLog;
 };
-
-// The run's private temporary folder ("Velkor_Tools_" and the process identifier); the
-// pipeline creates it at the start of a run and removes it at the end.
-QString toolsTemporaryFolder(const Platform& platform);
 
 } // namespace velkor
