@@ -17,11 +17,6 @@
 namespace velkor {
 namespace {
 
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 [[noreturn]] void failToRead(const QString& folder, int error)
 {
     throw PlatformError(QStringLiteral("Could not read the folder “%1”: %2").arg(folder, systemReason(error)));

@@ -8,7 +8,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,7 +117,7 @@ void addTree(ArchiveBuilder& builder, const QString& folderPath, const QString& 
     struct stat folderInfo {};
     try {
         if (::lstat(QFile::encodeName(folderPath).constData(), &folderInfo) != 0)
-            throw PlatformError(QStringLiteral("cannot read “%1”: %2").arg(folderPath, QString::fromLocal8Bit(std::strerror(errno))));
+            throw PlatformError(QStringLiteral("cannot read “%1”: %2").arg(folderPath, systemReason(errno)));
         walkFolder(folderPath, WalkOptions(), [&entries, &topName](const FolderEntry& entry) {
             const QByteArray target = entry.kind == EntryKind::Link ? readLinkTarget(entry.parentFd, entry.name) : QByteArray();
             entries.push_back({topName + QLatin1Char('/') + entry.relative, entry.kind, entry.mode, entry.path, target});
@@ -148,7 +147,7 @@ void syncToDisk(const QString& archivePath)
         if (fd >= 0)
             ::close(fd);
         if (error != 0)
-            fail(archivePath, QString::fromLocal8Bit(std::strerror(error)));
+            fail(archivePath, systemReason(error));
     }
 }
 
