@@ -1,12 +1,11 @@
 #include "acpi/NativeACPITables.h"
 
+#include "base/CollectorError.h"
 #include "files/Files.h"
 #include "registry/RegistryProperties.h"
 #include "registry/RegistryWalk.h"
+#include "files/FolderWalk.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QVariantMap>
 
 #include <memory>
@@ -120,19 +119,35 @@ void collectACPITables(const RegistryEntry& from, const QString& plane, const QS
     });
 }
 
+QStringList acpiTableFiles(const QString& folder)
+{
+    QStringList names;
+    WalkOptions ownEntries;
+    ownEntries.subfolders = false;
+    ownEntries.allowNonUtf8Names = true; // counted all the same; such a name is never read
+    try {
+        walkFolder(folder, ownEntries, [&names](const FolderEntry& entry) {
+            if (lowerExtension(entry.relative) == QLatin1String("aml"))
+                names.append(entry.relative);
+        });
+    } catch (const PlatformError&) {
+        return {}; // a folder that cannot be listed holds no table
+    }
+    return names;
+}
+
 namespace {
 
-// The bytes of the ".aml" files directly in the folder; links are not followed.
+// Far above the largest firmware table (a DSDT of a few hundred kilobytes).
+constexpr qsizetype kMostTableBytes = 16 * 1024 * 1024;
+
+// The bytes of the tables in the folder; links, pipes and devices are not read.
 QSet<QByteArray> tablesInFolder(const QString& acpiDir)
 {
     QSet<QByteArray> tables;
-    const QFileInfoList entries = QDir(acpiDir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo& entry : entries) {
-        if (entry.isSymLink() || entry.suffix().toLower() != QStringLiteral("aml"))
-            continue;
-        QFile file(entry.filePath());
-        if (file.open(QIODevice::ReadOnly))
-            tables.insert(file.readAll());
+    for (const QString& name : acpiTableFiles(acpiDir)) {
+        if (std::optional<QByteArray> table = readRegularFile(acpiDir + QLatin1Char('/') + name, kMostTableBytes))
+            tables.insert(std::move(*table));
     }
     return tables;
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 
@@ -20,6 +21,10 @@ using ACPITableCollection = std::map<QString, QList<QByteArray>>;
 
 // The signatures of the tables worth keeping.
 const QSet<QString>& wantedACPISignatures();
+
+// The names of the entries directly in the folder (hidden ones and entries of any kind included)
+// whose extension, lower-cased, is "aml", in byte order; none when the folder cannot be listed.
+QStringList acpiTableFiles(const QString& folder);
 
 // Walks both planes of the registry from its root and writes every table not yet in acpiDir
 // as a ".aml" file; an existing file is never replaced. Returns the number written. Never

@@ -15,9 +15,6 @@
 #include <QDir>
 #include <QFile>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,70 +22,6 @@ namespace velkor {
 namespace {
 
 constexpr double kDirectRunTimeout = 35;
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// The folder that holds the setup script while it runs: created fresh with mode 0700, so no
-// other local user can replace or edit what root is about to run, and removed with its
-// contents on every path out.
-class PrivateScriptFolder {
-public:
-    explicit PrivateScriptFolder(const QString& parent)
-    {
-        QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/quorvexgen_privileged_XXXXXX"));
-        if (!::mkdtemp(pattern.data()))
-            throw PlatformError(QStringLiteral("Could not create a private folder for the privileged setup script in “%1”: %2")
-                                    .arg(parent, systemReason(errno)));
-        m_path = QFile::decodeName(pattern);
-    }
-    ~PrivateScriptFolder()
-    {
-        try {
-            removePath(m_path);
-        } catch (const std::exception&) {
-            // Nothing more can be done; the folder stays private to this user.
-        }
-    }
-    PrivateScriptFolder(const PrivateScriptFolder&) = delete;
-    PrivateScriptFolder& operator=(const PrivateScriptFolder&) = delete;
-
-    const QString& path() const { return m_path; }
-
-private:
-    QString m_path;
-};
-
-// Creates the script file exclusively (never through a link, never over an earlier file),
-// writes it whole and makes it executable (0755).
-void createExecutableScript(const QString& path, const QByteArray& bytes)
-{
-    const QByteArray encoded = QFile::encodeName(path);
-    const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(path, systemReason(errno)));
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            const int error = count < 0 ? errno : EIO;
-            ::close(fd);
-            throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(path, systemReason(error)));
-        }
-        written += count;
-    }
-    if (::fchmod(fd, 0755) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throw PlatformError(QStringLiteral("Could not make “%1” executable: %2").arg(path, systemReason(error)));
-    }
-    if (::close(fd) != 0)
-        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(path, systemReason(errno)));
-}
 
 QString inFolder(const QString& folder, const QString& name)
 {
@@ -118,21 +51,6 @@ QString privilegedSetupScriptName()
     return QStringLiteral("quorvexgen_privileged_setup_") + QString::number(::getpid()) + QStringLiteral(".sh");
 }
 
-int countAMLFiles(const QString& folder)
-{
-    const QDir directory(folder);
-    if (!directory.exists())
-        return 0;
-    const QStringList names = directory.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    int count = 0;
-    for (const QString& name : names) {
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        if (dot > 0 && name.mid(dot + 1).compare(QLatin1String("aml"), Qt::CaseInsensitive) == 0)
-            ++count;
-    }
-    return count;
-}
-
 PrivilegedRun runPrivilegedSetupOnce(StepContext& context, const QString& patchmatic, const QString& acpiDir)
 {
     const Platform& platform = context.platform;
@@ -142,9 +60,11 @@ PrivilegedRun runPrivilegedSetupOnce(StepContext& context, const QString& patchm
     if (!platform.administrator)
         throw CollectorError::operationFailed(QStringLiteral("Administrator rights cannot be requested on this system."));
 
-    const PrivateScriptFolder folder(temporary);
+    // A folder of its own (mode 0700), so no other local user can replace or edit what root is
+    // about to run; removed with the script on every way out.
+    const PrivateTemporaryFolder folder(temporary, QStringLiteral("quorvexgen_privileged_"));
     const QString scriptPath = inFolder(folder.path(), privilegedSetupScriptName());
-    createExecutableScript(scriptPath, privilegedSetupScript(request).toUtf8());
+    createFileExclusively(scriptPath, privilegedSetupScript(request).toUtf8(), 0755);
 
     const QString notice = platform.administrator->promptNotice();
     if (!notice.isEmpty())
@@ -184,13 +104,13 @@ void extractACPIWithValidation(StepContext& context, const QString& patchmatic, 
 
     const PrivilegedRun privilegedRun = runPrivilegedSetupOnce(context, patchmatic, acpiDir);
 
-    const int privilegedCount = privilegedRun == PrivilegedRun::Ran ? countAMLFiles(acpiDir) : 0;
+    const int privilegedCount = privilegedRun == PrivilegedRun::Ran ? int(acpiTableFiles(acpiDir).size()) : 0;
     if (privilegedCount > 0) {
         const int added = extractNativeACPITablesIfNeeded(registry, acpiDir);
         if (added == 0) {
             context.log.log(QStringLiteral("ACPI extracted successfully with patchmatic: %1 AML file(s).").arg(privilegedCount));
         } else {
-            const int total = countAMLFiles(acpiDir);
+            const int total = int(acpiTableFiles(acpiDir).size());
             context.log.log(QStringLiteral("Native ACPI table supplement added %1 table(s), including APIC when available.").arg(added));
             context.log.log(QStringLiteral("ACPI extracted successfully with patchmatic: %1 AML file(s).").arg(total));
         }
@@ -215,7 +135,7 @@ void extractACPIWithValidation(StepContext& context, const QString& patchmatic, 
                    output);
     }
 
-    const int total = countAMLFiles(acpiDir);
+    const int total = int(acpiTableFiles(acpiDir).size());
     if (total > 0) {
         context.log.log(QStringLiteral("ACPI extracted successfully after fallback: %1 AML file(s).").arg(total));
         return;

@@ -32,10 +32,6 @@ enum class PrivilegedRun {
 // folder are gone when this returns or throws.
 PrivilegedRun runPrivilegedSetupOnce(StepContext& context, const QString& patchmatic, const QString& acpiDir);
 
-// The number of entries directly in the folder (hidden ones too) whose extension is "aml" in
-// any case; 0 for a folder that cannot be listed.
-int countAMLFiles(const QString& folder);
-
 // "quorvexgen_privileged_setup_" + this process's id + ".sh".
 QString privilegedSetupScriptName();
 

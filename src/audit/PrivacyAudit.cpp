@@ -4,6 +4,7 @@
 #include "base/CollectorError.h"
 #include "base/Timestamps.h"
 #include "files/Files.h"
+#include "files/FolderWalk.h"
 #include "files/TextDecoding.h"
 #include "steps/PackageLayout.h"
 
@@ -27,35 +28,15 @@ struct PackageFile {
 std::vector<PackageFile> listPackage(const QString& work)
 {
     std::vector<PackageFile> files;
-    std::vector<QString> folders{work};
-    while (!folders.empty()) {
-        const QString folder = folders.back();
-        folders.pop_back();
-        const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                                         QDir::Name);
-        for (const QString& name : names) {
-            const QString path = folder + QLatin1Char('/') + name;
-            struct stat info {};
-            if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-                continue;
-            const QString relative = path.mid(work.size() + 1);
-            if (S_ISLNK(info.st_mode))
-                files.push_back({path, relative, true});
-            else if (S_ISDIR(info.st_mode))
-                folders.push_back(path);
-            else if (S_ISREG(info.st_mode))
-                files.push_back({path, relative, false});
-        }
-    }
+    struct stat info {};
+    if (::lstat(QFile::encodeName(work).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return files;
+    walkFolder(work, WalkOptions(), [&files](const FolderEntry& entry) {
+        if (entry.kind == EntryKind::File || entry.kind == EntryKind::Link)
+            files.push_back({entry.path, entry.relative, entry.kind == EntryKind::Link});
+    });
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.relative < b.relative; });
     return files;
-}
-
-bool isTextLike(const QString& path)
-{
-    static const QStringList extensions{QStringLiteral("plist"), QStringLiteral("spx"), QStringLiteral("xml"),
-                                        QStringLiteral("txt"), QStringLiteral("log")};
-    return extensions.contains(QFileInfo(path).suffix().toLower());
 }
 
 QByteArray linkTarget(const QString& path)
@@ -80,7 +61,7 @@ std::vector<MachineIdentifier> cleanMsdmTables(const std::vector<PackageFile>& f
 {
     std::vector<MachineIdentifier> keys;
     for (const PackageFile& file : files) {
-        if (file.isLink || QFileInfo(file.path).suffix().toLower() != QStringLiteral("aml"))
+        if (file.isLink || lowerExtension(file.path) != QLatin1String("aml"))
             continue;
         std::optional<QByteArray> table = readRegularFile(file.path);
         if (!table || !isMsdmTable(*table))
@@ -131,7 +112,7 @@ PrivacyAuditResult PrivacyAudit::run(const QString& work, const QString& withhel
         if (kindsFound.empty())
             continue;
 
-        std::optional<QString> text = (!file.isLink && onlyTextForms && isTextLike(file.path)) ? decodeUtf8Strictly(*content, /*keepByteOrderMark=*/true) : std::nullopt;
+        std::optional<QString> text = (!file.isLink && onlyTextForms && isTextLikeFile(file.path)) ? decodeUtf8Strictly(*content, /*keepByteOrderMark=*/true) : std::nullopt;
         if (text) {
             std::vector<int> replaced;
             const QString masked = maskIdentifiersInText(*text, *identifiers, &replaced);
@@ -230,8 +211,10 @@ void auditPrivacyStep(StepContext& context, const QString& work, PrivacyAuditSta
     // The firmware serials and UUID only root can read, as the administrator step handed them over.
     for (const MachineIdentifier& identifier : context.privileged()->firmwareIdentifiers)
         candidates.push_back(identifier);
+    if (context.temporaryFolder.isEmpty())
+        throw CollectorError::operationFailed(QStringLiteral("No private folder to hold the files the privacy audit withholds."));
     PrivacyAudit audit(std::move(candidates));
-    const PrivacyAuditResult result = audit.run(work, toolsTemporaryFolder(platform) + QStringLiteral("/withheld"));
+    const PrivacyAuditResult result = audit.run(work, context.temporaryFolder + QStringLiteral("/withheld"));
     state.identifiers = audit.identifiers();
     for (const QString& line : result.logLines)
         context.log.log(line);

@@ -1,5 +1,7 @@
 #include "base/CollectorError.h"
 
+#include <cstring>
+
 namespace velkor {
 
 VelkorError::VelkorError(QString description)
@@ -12,6 +14,11 @@ QString describeError(const std::exception& error)
     if (const auto* own = dynamic_cast<const VelkorError*>(&error))
         return own->description();
     return QString::fromUtf8(error.what());
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 } // namespace velkor

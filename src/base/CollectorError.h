@@ -38,4 +38,7 @@ public:
 // The text the log shows for any exception.
 QString describeError(const std::exception& error);
 
+// The system's own words for an errno value ("No space left on device").
+QString systemReason(int error);
+
 } // namespace velkor

@@ -23,7 +23,7 @@ struct RunLocations {
     QString desktop;
     QString work;
     QString acpi;
-    QString toolsTemp;
+    QString temporary; // where the run's private folder is made
     QString archive;
 };
 
@@ -33,7 +33,7 @@ RunLocations locationsFor(const Platform& platform)
     at.desktop = platform.desktop->desktopPath();
     at.work = at.desktop + QLatin1Char('/') + package::workFolder;
     at.acpi = at.work + QLatin1Char('/') + package::acpiFolder;
-    at.toolsTemp = toolsTemporaryFolder(platform);
+    at.temporary = platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory;
     at.archive = at.desktop + QLatin1Char('/') + package::zipName;
     return at;
 }
@@ -81,7 +81,8 @@ void runCollection(RunBridge& bridge)
     const CollectionSteps& steps = bridge.steps;
     StepContext context{bridge, platform};
     const ToolLocator tools(platform.bundle);
-    std::optional<QString> toolsTempFolder;
+    // Removed with what it holds on every way out of the run.
+    std::optional<PrivateTemporaryFolder> toolsTemp;
 
     bridge.onMainThread([&tools](CollectorModel& model) {
         model.setPatchmatic(tools.findExecutable(QStringLiteral("patchmatic")));
@@ -93,10 +94,10 @@ void runCollection(RunBridge& bridge)
 
     try {
         const RunLocations at = locationsFor(platform);
-        toolsTempFolder = at.toolsTemp;
 
         recreateDirectory(at.work);
-        recreateDirectory(at.toolsTemp);
+        toolsTemp.emplace(at.temporary, package::toolsTempPrefix + QString::number(::getpid()) + QLatin1Char('_'));
+        context.temporaryFolder = toolsTemp->path();
         createDirectories(at.acpi);
         bridge.log(QStringLiteral("Temporary folder created: ") + at.work);
 
@@ -172,7 +173,7 @@ void runCollection(RunBridge& bridge)
         bridge.log(QStringLiteral("ZIP created successfully: ") + at.archive);
 
         removeQuietly(at.work);
-        removeQuietly(at.toolsTemp);
+        toolsTemp.reset();
         bridge.log(QStringLiteral("Temporary Desktop folder removed after ZIP creation."));
 
         bridge.onMainThread([&at, &platform](CollectorModel& model) {
@@ -183,12 +184,10 @@ void runCollection(RunBridge& bridge)
         });
         return;
     } catch (const std::exception& error) {
-        if (toolsTempFolder)
-            removeQuietly(*toolsTempFolder);
+        toolsTemp.reset();
         bridge.log(QStringLiteral("ERROR: ") + describeError(error));
     } catch (...) {
-        if (toolsTempFolder)
-            removeQuietly(*toolsTempFolder);
+        toolsTemp.reset();
         bridge.log(QStringLiteral("ERROR: An unexpected error ended the collection."));
     }
     bridge.onMainThread([&platform](CollectorModel& model) {

@@ -8,8 +8,6 @@
 #include "files/Files.h"
 #include "process/ProcessRunner.h"
 
-#include <QFile>
-
 #include <optional>
 
 namespace velkor {
@@ -49,18 +47,18 @@ void collectCPUFriendDumpWithTimeout(StepContext& ctx, const QString& work, doub
         return;
     }
 
-    QFile::setPermissions(*script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                       | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                                       | QFileDevice::ExeOther);
+    makeExecutable(*script); // bash runs it either way
 
     const QString runLog = folder + QLatin1Char('/') + package::cpuFriendRunLog;
+    std::optional<QString> output;
     std::optional<QString> reason;
     try {
-        const QString output = runProcess(QStringLiteral("/bin/bash"), {*script, folder}, std::nullopt, scriptTimeoutSeconds);
-        writeTextFile(runLog, maskText(output));
+        output = runProcess(QStringLiteral("/bin/bash"), {*script, folder}, std::nullopt, scriptTimeoutSeconds);
     } catch (const std::exception& error) {
         reason = describeError(error);
     }
+    if (output)
+        writeTextFile(runLog, maskText(*output));
     if (reason) {
         writeTextFile(runLog, maskText(QStringLiteral("CPUFriend-Dump failed or timed out. Main Velkor collection continued "
                                                       "safely.\n\n")

@@ -9,8 +9,6 @@
 #include "files/Files.h"
 #include "process/ProcessRunner.h"
 
-#include <QFile>
-
 namespace velkor {
 namespace {
 
@@ -53,8 +51,7 @@ void writeAudioCodecsReport(const std::optional<QString>& listCodec, const QStri
     if (listCodec) {
         // Copying can drop the execute bit; bash runs the script either way, so a failure
         // to restore it changes nothing.
-        QFile file(*listCodec);
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+        makeExecutable(*listCodec);
         text += runProcessCapturing(QStringLiteral("/bin/bash"), {*listCodec}, kCodecListTimeout);
     }
     if (text.trimmed().isEmpty())

@@ -6,7 +6,6 @@
 #include "privacy/Sanitizer.h"
 #include "files/Files.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace velkor {
@@ -18,17 +17,18 @@ struct BootloaderConfig {
     QString destination; // file name in the destination folder
 };
 
+// Far above any bootloader configuration (tens of kilobytes).
+constexpr qsizetype kMostConfigBytes = 16 * 1024 * 1024;
+
 // Reads the source whole and writes the copy atomically, so a failed copy never leaves half a
-// configuration behind.
+// configuration behind. A link, pipe or device in the configuration's place is refused.
 void copyFile(const QString& source, const QString& destination)
 {
-    QFile input(source);
-    if (!input.open(QIODevice::ReadOnly))
-        throw PlatformError(QStringLiteral("Could not copy “%1”: %2").arg(source, input.errorString()));
-    const QByteArray bytes = input.readAll();
-    if (input.error() != QFileDevice::NoError)
-        throw PlatformError(QStringLiteral("Could not copy “%1”: %2").arg(source, input.errorString()));
-    writeFileAtomically(destination, bytes);
+    QString failure;
+    const std::optional<QByteArray> bytes = readRegularFile(source, kMostConfigBytes, &failure);
+    if (!bytes)
+        throw PlatformError(QStringLiteral("Could not copy “%1”: %2").arg(source, failure));
+    writeFileAtomically(destination, *bytes);
 }
 
 } // namespace

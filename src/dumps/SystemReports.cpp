@@ -6,8 +6,6 @@
 #include "files/Files.h"
 #include "process/ProcessRunner.h"
 
-#include <QFile>
-
 namespace velkor {
 namespace {
 
@@ -22,15 +20,6 @@ void writeReport(const QString& to, const QStringList& lines, const QString& sep
     if (finalLineFeed)
         text += QLatin1Char('\n');
     writeTextFile(to, maskText(text));
-}
-
-// The checker must be runnable even when copying dropped its execute bit; a failure here
-// shows up as the launch error below.
-void makeRunnable(const QString& path)
-{
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                    | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                                    | QFileDevice::ExeOther);
 }
 
 } // namespace
@@ -55,7 +44,8 @@ void writeVDADecoderReport(StepContext& ctx, const QString& to, const std::optio
     QStringList lines{QStringLiteral("Velkor Video Decode Report"), QStringLiteral("Generated: ") + reportTimestamp(), QString()};
     if (bundledTool) {
         const QString& tool = *bundledTool;
-        makeRunnable(tool);
+        // Copying can drop the execute bit; a failure here shows up as the launch error below.
+        makeExecutable(tool);
         lines << QStringLiteral("Bundled VDADecoderChecker: ") + tool;
         StockCommand fileType = commands.fileType;
         fileType.arguments << tool;

@@ -9,10 +9,6 @@ namespace velkor {
 
 class PropertyListService;
 
-// Whether the folder walk masks a file: its extension, lower-cased, is "plist", "spx", "xml",
-// "txt" or "log".
-bool isTextLikeFile(const QString& path);
-
 // Masks a text; nothing when it could not be masked. Tests pass one that fails.
 using TextMasker = std::function<std::optional<QString>(QString text)>;
 
@@ -25,11 +21,12 @@ using TextMasker = std::function<std::optional<QString>(QString text)>;
 void sanitizeTextLikeFile(PropertyListService& propertyLists, const QString& path);
 void sanitizeTextLikeFile(PropertyListService& propertyLists, const QString& path, const TextMasker& mask);
 
-// Masks every text-like file below the folder. Hidden files and folders (names beginning with
-// a dot) are skipped, symbolic links are never followed, and a failure on one file is
-// discarded so the walk goes on. A missing folder, or a link in its place, is left alone.
-// Throws CollectorError when the tree is deeper or larger than any package can be, so that
-// nothing is archived with files the walk did not reach.
+// Masks every text-like file (isTextLikeFile) below the folder. Hidden files and folders (names
+// beginning with a dot) are skipped, symbolic links are never followed, and a file that cannot
+// be read or is not UTF-8 is left alone. A missing folder, or a link in its place, is left alone.
+// Throws PlatformError when a write fails, when a folder cannot be read or a name is not UTF-8,
+// or when the tree is deeper or larger than any package can be, so that nothing is archived
+// unmasked or with files the walk did not reach.
 void sanitizeDirectory(PropertyListService& propertyLists, const QString& folder);
 void sanitizeDirectory(PropertyListService& propertyLists, const QString& folder, const TextMasker& mask);
 

@@ -1,9 +1,8 @@
 #include "process/ToolLocator.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "files/Files.h"
 
-#include <sys/stat.h>
+#include <QFileInfo>
 
 namespace velkor {
 namespace {
@@ -63,11 +62,9 @@ std::optional<QString> ToolLocator::findExecutable(const QString& name) const
         const bool insideResources = candidate.startsWith(resources + QStringLiteral("/Tools/"))
             || candidate.startsWith(resources + QStringLiteral("/"));
         if (insideResources && QFileInfo::exists(candidate)) {
-            // Copying or unpacking can drop the execute bit of our own tools; give it back.
-            QFile::setPermissions(candidate, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                                 | QFileDevice::ReadGroup | QFileDevice::ExeGroup
-                                                 | QFileDevice::ReadOther | QFileDevice::ExeOther);
-            if (isExecutableFile(candidate))
+            // Copying or unpacking can drop the execute bit of our own tools; give it back. A link
+            // is left alone: what it points to may lie outside the bundle.
+            if (makeExecutable(candidate) && isExecutableFile(candidate))
                 return candidate;
         }
     }

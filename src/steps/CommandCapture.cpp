@@ -16,16 +16,15 @@ QString commandFailureText(const StockCommand& command, const std::exception& re
 
 void captureCommandOutput(const StockCommand& command, double timeoutSeconds, const QString& target)
 {
-    QString failure;
+    QString text;
     try {
-        const QString output = runProcess(command.program, command.arguments, std::nullopt, timeoutSeconds);
-        writeTextFile(target, maskText(output));
-        return;
+        text = runProcess(command.program, command.arguments, std::nullopt, timeoutSeconds);
     } catch (const std::exception& error) {
-        failure = commandFailureText(command, error);
+        // The partial output inside a time-out's reason is masked like any other output.
+        text = commandFailureText(command, error);
     }
-    // The partial output inside a time-out's reason is masked like any other output.
-    writeTextFile(target, maskText(failure));
+    // Outside the try: a failed write is no failed command, it ends the step.
+    writeTextFile(target, maskText(text));
 }
 
 } // namespace velkor

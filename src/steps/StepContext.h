@@ -15,6 +15,8 @@ namespace velkor {
 struct StepContext {
     LogSink& log;
     const Platform& platform;
+    // The run's private temporary folder, for what must stay out of the package; empty outside a run.
+    QString temporaryFolder = {};
 
     ToolLocator tools() const { return ToolLocator(platform.bundle); }
     // What root handed over for this run; empty facts before the administrator step or without one.
@@ -36,9 +38,5 @@ struct CollectionSteps {
     // Extra masking of the run log file, after the redaction rules.
     std::function<QString(const QString& maskedLog)> maskCollectorLog;
 };
-
-// The run's private temporary folder ("Velkor_Tools_" and the process identifier); the
-// pipeline creates it at the start of a run and removes it at the end.
-QString toolsTemporaryFolder(const Platform& platform);
 
 } // namespace velkor

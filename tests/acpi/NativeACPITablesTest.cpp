@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace velkor {
 namespace {
 
@@ -60,9 +62,22 @@ TEST_F(NativeACPITablesTest, TablesPatchmaticWroteUnderItsOwnNamesAreNotWrittenA
                    {{"ACPI Tables", QVariantMap{{"SSDT", first}, {"SSDT-1", second}}}});
     writeFile(acpi.filePath("SSDT.aml"), first);
     writeFile(acpi.filePath("SSDT-1.aml"), second);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(acpi.filePath("x.aml")).constData(), 0600), 0); // never read: it would block
 
     EXPECT_EQ(supplement(), 0);
     EXPECT_EQ(written(), QStringList({"SSDT-1.aml", "SSDT.aml"}));
+}
+
+TEST(ACPITableFiles, DirectEntriesOfAnyKindWithTheExtensionInAnyCase)
+{
+    QTemporaryDir folder;
+    for (const char* name : {"a.aml", "B.AML", ".hidden.aml", "x.aml.txt", "aml", ".aml", "sub/c.aml"})
+        writeFile(folder.filePath(name), "x");
+    QDir().mkpath(folder.filePath("dir.aml"));
+    QFile::link(folder.filePath("gone"), folder.filePath("link.Aml"));
+    EXPECT_EQ(acpiTableFiles(folder.path()), QStringList({".hidden.aml", "B.AML", "a.aml", "dir.aml", "link.Aml"}));
+    EXPECT_EQ(acpiTableFiles(folder.filePath("missing")), QStringList());
+    EXPECT_EQ(acpiTableFiles(folder.filePath("a.aml")), QStringList());
 }
 
 TEST_F(NativeACPITablesTest, NumbersTablesOfOneSignatureAndSkipsExistingNames)

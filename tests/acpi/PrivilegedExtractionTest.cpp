@@ -489,17 +489,5 @@ TEST_F(PrivilegedExtractionTest, FilesThatCannotBeWrittenEndTheStep)
     EXPECT_THROW(extract(), PlatformError);
 }
 
-TEST(CountAMLFiles, CountsDirectEntriesWithTheExtensionInAnyCase)
-{
-    QTemporaryDir folder;
-    for (const char* name : {"a.aml", "B.AML", ".hidden.aml", "x.aml.txt", "aml", "sub/c.aml"})
-        writeFile(folder.filePath(name), "x");
-    QDir().mkpath(folder.filePath("dir.aml"));
-    QFile::link(folder.filePath("gone"), folder.filePath("link.Aml"));
-    EXPECT_EQ(countAMLFiles(folder.path()), 5);
-    EXPECT_EQ(countAMLFiles(folder.filePath("missing")), 0);
-    EXPECT_EQ(countAMLFiles(folder.filePath("a.aml")), 0);
-}
-
 } // namespace
 } // namespace velkor

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sys/stat.h>
+
 using namespace velkor;
 using namespace velkor::testing;
 
@@ -89,21 +92,33 @@ TEST(EfiConfigCopy, BothConfigurationsAreCopiedMaskedAndReplaceStaleCopies)
     EXPECT_EQ(readFile(root + "/CLOVER/config.plist"), kCloverConfig);
 }
 
+// A folder, a pipe (reading it would wait for a writer) or a link to an endless device in the
+// configuration's place: the copy fails at once, with the reason, before the OpenCore one.
 TEST(EfiConfigCopy, AFailedCopyThrowsBeforeTheOpenCoreConfiguration)
 {
-    DumpsFixture f;
-    const QString root = f.env.path("EFI");
-    QDir().mkpath(root + "/CLOVER/config.plist"); // a folder where the file should be: it cannot be read
-    writeFile(root + "/OC/config.plist", kCloverConfig);
-
-    EXPECT_THROW(copyAndSanitizeMountedEFIOnly(f.ctx, f.work(), {root}), PlatformError);
-    EXPECT_TRUE(f.log.lines.isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(f.work() + "/OC-config.plist"));
-
-    // A destination that cannot be written fails the same way.
-    QDir().rmdir(root + "/CLOVER/config.plist");
-    writeFile(root + "/CLOVER/config.plist", kCloverConfig);
-    EXPECT_THROW(copyAndSanitizeMountedEFIOnly(f.ctx, f.work() + "/missing", {root}), PlatformError);
+    const struct {
+        const char* what;
+        std::function<void(const QString&)> make;
+    } cases[] = {
+        {"a folder", [](const QString& path) { QDir().mkpath(path); }},
+        {"a pipe", [](const QString& path) { ::mkfifo(QFile::encodeName(path).constData(), 0600); }},
+        {"a symbolic link", [](const QString& path) { QFile::link("/dev/zero", path); }},
+    };
+    for (const auto& c : cases) {
+        DumpsFixture f;
+        const QString root = f.env.path("EFI");
+        QDir().mkpath(root + "/CLOVER");
+        c.make(root + "/CLOVER/config.plist");
+        writeFile(root + "/OC/config.plist", kCloverConfig);
+        try {
+            copyAndSanitizeMountedEFIOnly(f.ctx, f.work(), {root});
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const PlatformError& error) {
+            EXPECT_TRUE(error.description().endsWith(QString("it is %1, not a regular file").arg(c.what))) << error.what();
+        }
+        EXPECT_TRUE(f.log.lines.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(f.work() + "/OC-config.plist"));
+    }
 }
 
 // A partition only root may read (Debian mounts it 0700) is invisible to the user; what root

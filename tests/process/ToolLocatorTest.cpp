@@ -1,6 +1,7 @@
 #include "process/ToolLocator.h"
 #include "support/TestFiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -58,6 +59,12 @@ TEST(ToolLocator, LeavesFilesOutsideTheBundleUnchanged)
     EXPECT_FALSE(QFileInfo(onDesktop).isExecutable());
     // A resource lookup finds it all the same.
     EXPECT_EQ(locator.findResource("velkor-test-tool-nowhere-else"), onDesktop);
+
+    // A link inside the bundle to that file: the repair does not reach through it.
+    QDir().mkpath(at.tools);
+    QFile::link(onDesktop, at.tools + "/velkor-test-tool-nowhere-else");
+    EXPECT_EQ(locator.findExecutable("velkor-test-tool-nowhere-else"), std::nullopt);
+    EXPECT_FALSE(QFileInfo(onDesktop).isExecutable());
 }
 
 TEST(ToolLocator, AppFolderComesBeforeTheDesktop)

@@ -88,11 +88,7 @@ bool LibplistPropertyListService::convertToXmlInPlace(const QString& path)
     const QByteArray xml = toXml(root.get());
     if (xml.isEmpty())
         return false;
-    try {
-        writeFileAtomically(path, xml);
-    } catch (const std::exception&) {
-        return false;
-    }
+    writeFileAtomically(path, xml);
     return true;
 }
 

@@ -1,13 +1,14 @@
 #include "platform/linux/LibzipArchiveWriter.h"
 
 #include "base/CollectorError.h"
+#include "files/FolderWalk.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -88,11 +89,11 @@ private:
     std::vector<QByteArray> m_linkTargets; // buffers must outlive zip_close
 };
 
-QByteArray readLinkTarget(const QByteArray& path)
+QByteArray readLinkTarget(int folderFd, const char* name)
 {
     std::vector<char> buffer(4096);
     for (;;) {
-        const ssize_t length = ::readlink(path.constData(), buffer.data(), buffer.size());
+        const ssize_t length = ::readlinkat(folderFd, name, buffer.data(), buffer.size());
         if (length < 0)
             return {};
         if (size_t(length) < buffer.size())
@@ -101,40 +102,52 @@ QByteArray readLinkTarget(const QByteArray& path)
     }
 }
 
-// Walks the folder without following links, breadth by breadth, without recursion.
+// The folder's entries in name order, each folder before its contents; links stored as links.
+// A name that is not UTF-8 fails the archive, as no entry could carry it.
 void addTree(ArchiveBuilder& builder, const QString& folderPath, const QString& topName, const QString& archivePath)
 {
-    struct Pending {
+    struct Entry {
+        QString name;
+        EntryKind kind;
+        mode_t mode;
         QString path;
-        QString entryName;
+        QByteArray linkTarget;
     };
-    std::vector<Pending> folders{{folderPath, topName + QLatin1Char('/')}};
-    while (!folders.empty()) {
-        const Pending current = folders.back();
-        folders.pop_back();
-        struct stat folderInfo {};
-        if (::lstat(QFile::encodeName(current.path).constData(), &folderInfo) != 0)
-            fail(archivePath, QStringLiteral("cannot read “%1”: %2").arg(current.path, QString::fromLocal8Bit(std::strerror(errno))));
-        builder.addFolder(current.entryName, folderInfo.st_mode);
+    std::vector<Entry> entries;
+    struct stat folderInfo {};
+    try {
+        if (::lstat(QFile::encodeName(folderPath).constData(), &folderInfo) != 0)
+            throw PlatformError(QStringLiteral("cannot read “%1”: %2").arg(folderPath, systemReason(errno)));
+        walkFolder(folderPath, WalkOptions(), [&entries, &topName](const FolderEntry& entry) {
+            const QByteArray target = entry.kind == EntryKind::Link ? readLinkTarget(entry.parentFd, entry.name) : QByteArray();
+            entries.push_back({topName + QLatin1Char('/') + entry.relative, entry.kind, entry.mode, entry.path, target});
+        });
+    } catch (const PlatformError& error) {
+        fail(archivePath, error.description());
+    }
+    builder.addFolder(topName + QLatin1Char('/'), folderInfo.st_mode);
+    for (const Entry& entry : entries) {
+        if (entry.kind == EntryKind::Link)
+            builder.addSymbolicLink(entry.name, entry.linkTarget, entry.mode);
+        else if (entry.kind == EntryKind::Folder)
+            builder.addFolder(entry.name + QLatin1Char('/'), entry.mode);
+        else if (entry.kind == EntryKind::File)
+            builder.addFile(entry.name, entry.path, entry.mode);
+        // Sockets, pipes and devices have no place in the package.
+    }
+}
 
-        QDir dir(current.path);
-        const QStringList names = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                                QDir::Name);
-        for (const QString& name : names) {
-            const QString path = current.path + QLatin1Char('/') + name;
-            const QByteArray encoded = QFile::encodeName(path);
-            struct stat info {};
-            if (::lstat(encoded.constData(), &info) != 0)
-                fail(archivePath, QStringLiteral("cannot read “%1”: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-            const QString entryName = current.entryName + name;
-            if (S_ISLNK(info.st_mode))
-                builder.addSymbolicLink(entryName, readLinkTarget(encoded), info.st_mode);
-            else if (S_ISDIR(info.st_mode))
-                folders.push_back({path, entryName + QLatin1Char('/')});
-            else if (S_ISREG(info.st_mode))
-                builder.addFile(entryName, path, info.st_mode);
-            // Sockets, pipes and devices have no place in the package.
-        }
+// libzip checks its writes and the close of its temporary file; the data is then forced to the
+// disk, with the rename, before the archive is reported as made.
+void syncToDisk(const QString& archivePath)
+{
+    for (const QByteArray& path : {QFile::encodeName(archivePath), QFile::encodeName(QFileInfo(archivePath).absolutePath())}) {
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = fd < 0 ? errno : (::fsync(fd) == 0 ? 0 : errno);
+        if (fd >= 0)
+            ::close(fd);
+        if (error != 0)
+            fail(archivePath, systemReason(error));
     }
 }
 
@@ -164,6 +177,12 @@ void LibzipArchiveWriter::zipFolderKeepingParent(const QString& folderPath, cons
             fail(archivePath, zipErrorText(archive));
     } catch (...) {
         zip_discard(archive);
+        QFile::remove(archivePath);
+        throw;
+    }
+    try {
+        syncToDisk(archivePath);
+    } catch (...) {
         QFile::remove(archivePath);
         throw;
     }

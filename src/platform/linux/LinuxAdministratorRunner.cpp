@@ -43,11 +43,6 @@ constexpr auto kKillGrace = milliseconds(300);
 constexpr auto kLeftoverDrain = milliseconds(200);
 constexpr auto kPollInterval = milliseconds(50);
 
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // pkexec's message on one line, short enough for a log line.
 QString details(const QByteArray& standardError)
 {

@@ -1,7 +1,6 @@
 #include "platform/linux/LinuxMachineIdentifiers.h"
 
-#include <QDir>
-#include <QFile>
+#include "platform/linux/SysfsReader.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -9,30 +8,21 @@
 namespace velkor {
 namespace {
 
-constexpr qint64 kMostIdentifierBytes = 4096;
-
-QString readTrimmed(const QString& path)
+void addFromFile(std::vector<MachineIdentifier>& found, IdentifierKind kind, const SysfsReader& sysfs, const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.read(kMostIdentifierBytes)).trimmed();
-}
-
-void addFromFile(std::vector<MachineIdentifier>& found, IdentifierKind kind, const QString& path)
-{
-    const QString value = readTrimmed(path);
+    const QString value = sysfs.text(sysfs.path(path));
     if (!value.isEmpty())
         found.push_back({kind, value});
 }
 
-// Every "<folder>/<entry>/<attribute>" file of a sysfs class folder.
-void addFromEntries(std::vector<MachineIdentifier>& found, IdentifierKind kind, const QString& folder,
-                    const QString& attribute)
+// Every "<folder>/<entry>/<attribute>" file of a sysfs class folder, whose entries are links to
+// the devices (real folders in a captured tree).
+void addFromEntries(std::vector<MachineIdentifier>& found, IdentifierKind kind, const SysfsReader& sysfs,
+                    const QString& folder, const QString& attribute)
 {
-    const QDir dir(folder);
-    for (const QString& entry : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System))
-        addFromFile(found, kind, folder + QLatin1Char('/') + entry + QLatin1Char('/') + attribute);
+    const QString path = sysfs.path(folder);
+    for (const QString& entry : sysfs.links(path) + sysfs.subdirectories(path))
+        addFromFile(found, kind, sysfs, folder + QLatin1Char('/') + entry + QLatin1Char('/') + attribute);
 }
 
 } // namespace
@@ -40,28 +30,28 @@ void addFromEntries(std::vector<MachineIdentifier>& found, IdentifierKind kind, 
 std::vector<MachineIdentifier> LinuxMachineIdentifierSource::identifiers() const
 {
     std::vector<MachineIdentifier> found;
-    const QString sys = m_root + QStringLiteral("/sys");
-    const QString dmi = sys + QStringLiteral("/class/dmi/id/");
+    const SysfsReader sysfs(m_root);
     for (const char* name : {"product_serial", "board_serial", "chassis_serial"})
-        addFromFile(found, IdentifierKind::SerialNumber, dmi + QLatin1String(name));
-    addFromFile(found, IdentifierKind::UUID, dmi + QStringLiteral("product_uuid"));
+        addFromFile(found, IdentifierKind::SerialNumber, sysfs, QStringLiteral("/sys/class/dmi/id/") + QLatin1String(name));
+    addFromFile(found, IdentifierKind::UUID, sysfs, QStringLiteral("/sys/class/dmi/id/product_uuid"));
 
-    addFromEntries(found, IdentifierKind::MACAddress, sys + QStringLiteral("/class/net"), QStringLiteral("address"));
-    addFromEntries(found, IdentifierKind::MACAddress, sys + QStringLiteral("/class/bluetooth"), QStringLiteral("address"));
+    addFromEntries(found, IdentifierKind::MACAddress, sysfs, QStringLiteral("/sys/class/net"), QStringLiteral("address"));
+    addFromEntries(found, IdentifierKind::MACAddress, sysfs, QStringLiteral("/sys/class/bluetooth"), QStringLiteral("address"));
 
-    addFromEntries(found, IdentifierKind::DeviceSerial, sys + QStringLiteral("/bus/usb/devices"), QStringLiteral("serial"));
-    addFromEntries(found, IdentifierKind::DeviceSerial, sys + QStringLiteral("/class/block"), QStringLiteral("device/serial"));
-    addFromEntries(found, IdentifierKind::DeviceSerial, sys + QStringLiteral("/class/block"), QStringLiteral("device/wwid"));
-    addFromEntries(found, IdentifierKind::DeviceSerial, sys + QStringLiteral("/class/nvme"), QStringLiteral("serial"));
+    addFromEntries(found, IdentifierKind::DeviceSerial, sysfs, QStringLiteral("/sys/bus/usb/devices"), QStringLiteral("serial"));
+    addFromEntries(found, IdentifierKind::DeviceSerial, sysfs, QStringLiteral("/sys/class/block"), QStringLiteral("device/serial"));
+    addFromEntries(found, IdentifierKind::DeviceSerial, sysfs, QStringLiteral("/sys/class/block"), QStringLiteral("device/wwid"));
+    addFromEntries(found, IdentifierKind::DeviceSerial, sysfs, QStringLiteral("/sys/class/nvme"), QStringLiteral("serial"));
 
-    if (m_root == QStringLiteral("/")) {
+    const bool runningMachine = sysfs.path(QString()).isEmpty(); // root "/"
+    if (runningMachine) {
         if (const passwd* user = ::getpwuid(::geteuid()); user && user->pw_name)
             found.push_back({IdentifierKind::LoginName, QString::fromLocal8Bit(user->pw_name)});
         char host[256] = {};
         if (::gethostname(host, sizeof host - 1) == 0)
             found.push_back({IdentifierKind::HostName, QString::fromLocal8Bit(host)});
     } else {
-        addFromFile(found, IdentifierKind::HostName, m_root + QStringLiteral("/proc/sys/kernel/hostname"));
+        addFromFile(found, IdentifierKind::HostName, sysfs, QStringLiteral("/proc/sys/kernel/hostname"));
     }
     return found;
 }

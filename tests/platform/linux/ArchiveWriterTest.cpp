@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velkor;
 using namespace velkor::testing;
@@ -44,22 +46,40 @@ TEST(ArchiveWriter, KeepsTheTopFolderModesAndLinksAsLinks)
     EXPECT_EQ(readText(root + "/ACPI/DSDT.aml"), "DSDT");
 }
 
-TEST(ArchiveWriter, FailureLeavesNoPartialArchive)
+QString archiveError(const QString& work, const QString& archive)
 {
+    try {
+        LibzipArchiveWriter().zipFolderKeepingParent(work, archive);
+    } catch (const PlatformError& error) {
+        return error.description();
+    }
+    return "(no error)";
+}
+
+TEST(ArchiveWriter, FailureSaysWhyAndLeavesNoPartialArchive)
+{
+    // A name that is not UTF-8 cannot be an entry's name; the file is not dropped silently.
     QTemporaryDir dir;
     const QString work = dir.filePath("SendToZantro_Work");
     writeFile(work + "/readable.txt", "x");
-    writeFile(work + "/unreadable.txt", "y");
-    ::chmod(QFile::encodeName(work + "/unreadable.txt").constData(), 0);
+    const int fd = ::open((QFile::encodeName(work) + "/caf\xe9.txt").constData(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
     const QString archive = dir.filePath("SendToZantro.zip");
-    if (::geteuid() == 0) {
-        // root reads every file; make the destination unwritable instead.
-        EXPECT_THROW(LibzipArchiveWriter().zipFolderKeepingParent(work, "/proc/velkor/SendToZantro.zip"), PlatformError);
-        return;
-    }
-    EXPECT_THROW(LibzipArchiveWriter().zipFolderKeepingParent(work, archive), PlatformError);
-    EXPECT_FALSE(QFileInfo::exists(archive));
+    EXPECT_TRUE(archiveError(work, archive).contains("whose name is not UTF-8")) << archiveError(work, archive).toStdString();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    FullDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    ::unlink((QFile::encodeName(work) + "/caf\xe9.txt").constData());
+    QByteArray noise(32 * 1024, '\0');
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919 + i / 13) % 251); // does not shrink much
+    writeFile(work + "/noise.bin", noise);
+    disk.fill();
+    EXPECT_TRUE(archiveError(work, disk.path("SendToZantro.zip")).startsWith("Could not create the archive"));
+    EXPECT_EQ(disk.entries(), QStringList());
 }
 
 TEST(ArchiveWriter, MissingFolderIsAnError)

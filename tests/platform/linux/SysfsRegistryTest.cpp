@@ -1,5 +1,6 @@
 #include "registry/IoregTextLoader.h"
 #include "registry/IoregTextPrinter.h"
+#include "platform/linux/LinuxMachineIdentifiers.h"
 #include "platform/linux/SysfsRegistry.h"
 
 #include "process/ProcessRunner.h"
@@ -384,4 +385,23 @@ TEST(SysfsRegistry, ThisMachineShowsItsPciFunctionsAndFirmwareTables)
         ++compared;
     }
     EXPECT_GT(compared, 0);
+}
+
+// Class folders hold links to the devices; a pipe where a value should be is passed over at once.
+TEST(LinuxMachineIdentifiers, AreReadThroughTheClassLinksAndNeverFromAPipe)
+{
+    QTemporaryDir root;
+    writeFile(root.filePath("sys/class/dmi/id/product_uuid"), "4C4C4544-0042-3510-8052-B4C04F4D3732\n");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(root.filePath("sys/class/dmi/id/product_serial")).constData(), 0600), 0);
+    writeFile(root.filePath("sys/devices/pci0/net/eth0/address"), "00:1a:2b:3c:4d:5e\n");
+    QDir().mkpath(root.filePath("sys/class/net"));
+    QFile::link("../../devices/pci0/net/eth0", root.filePath("sys/class/net/eth0"));
+    writeFile(root.filePath("proc/sys/kernel/hostname"), "velkor-host\n");
+
+    QStringList found;
+    for (const MachineIdentifier& identifier : LinuxMachineIdentifierSource(root.path()).identifiers())
+        found << identifierKindName(identifier.kind) + " " + identifier.value;
+    EXPECT_EQ(found, QStringList({identifierKindName(IdentifierKind::UUID) + " 4C4C4544-0042-3510-8052-B4C04F4D3732",
+                                  identifierKindName(IdentifierKind::MACAddress) + " 00:1a:2b:3c:4d:5e",
+                                  identifierKindName(IdentifierKind::HostName) + " velkor-host"}));
 }
