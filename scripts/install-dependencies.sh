@@ -8,7 +8,7 @@ packages="build-essential cmake pkg-config ccache
   qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
   libicu-dev libplist-dev libplist-utils libzip-dev
   libgtest-dev libgmock-dev pci.ids
-  pkexec usbutils file xvfb xauth unzip"
+  pkexec usbutils file xvfb xauth unzip xdotool dbus-daemon"
 
 missing=""
 for package in $packages; do

@@ -1,4 +1,5 @@
 import QtQuick
+import Velkor
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -9,9 +10,11 @@ ApplicationWindow {
 
     required property var collector
     required property var menus
+    required property var presenter
 
     readonly property url iconSource: "qrc:/icons/velkor.png"
-    readonly property color secondaryColor: palette.placeholderText
+    readonly property color secondaryColor: Theme.readableSecondary(systemColours.placeholderText, systemColours.text,
+                                                                     [systemColours.window, systemColours.base])
     readonly property bool running: collector.isRunning
 
     width: 980
@@ -21,7 +24,80 @@ ApplicationWindow {
     visible: true
     title: "Velkor"
 
+    // The desktop's palette, light or dark, for every part of the window; the controls' style
+    // would otherwise keep its own light colours while plain items follow the desktop.
+    SystemPalette { id: systemColours; colorGroup: SystemPalette.Active }
+    SystemPalette { id: disabledColours; colorGroup: SystemPalette.Disabled }
+    palette.window: systemColours.window
+    palette.windowText: systemColours.windowText
+    palette.base: systemColours.base
+    palette.alternateBase: systemColours.alternateBase
+    palette.text: systemColours.text
+    palette.button: systemColours.button
+    palette.buttonText: systemColours.buttonText
+    palette.highlight: systemColours.highlight
+    palette.highlightedText: systemColours.highlightedText
+    palette.light: systemColours.light
+    palette.midlight: systemColours.midlight
+    palette.mid: systemColours.mid
+    palette.dark: systemColours.dark
+    palette.shadow: systemColours.shadow
+    palette.placeholderText: secondaryColor
+    palette.toolTipBase: systemColours.base
+    palette.toolTipText: systemColours.text
+    palette.disabled.windowText: disabledColours.windowText
+    palette.disabled.text: disabledColours.text
+    palette.disabled.buttonText: disabledColours.buttonText
+    palette.disabled.button: disabledColours.button
+
     Component.onCompleted: collector.prepareInitialChecks()
+
+    // A menu entry that shows its key combination on the right, as desktop menus do.
+    component MenuEntry: MenuItem {
+        id: entry
+        readonly property string keys: action && action.keys !== undefined ? action.keys : ""
+        Accessible.name: text
+        contentItem: RowLayout {
+            spacing: 24
+            Label {
+                Layout.fillWidth: true
+                text: entry.text
+                font: entry.font
+                color: entry.highlighted ? entry.palette.highlightedText : entry.palette.windowText
+            }
+            Label {
+                objectName: "shortcutText"
+                visible: entry.keys !== ""
+                text: entry.keys
+                font: entry.font
+                color: entry.highlighted ? entry.palette.highlightedText : window.secondaryColor
+            }
+        }
+    }
+
+    // Help's key combination as it arrives from real keyboards: "?" is itself a shifted key,
+    // so a press reads as Ctrl+? (any layout) and, on US keys, also as Ctrl+Shift+/; a platform
+    // that reports the shift with the character gives Ctrl+Shift+?. A press that matches two of
+    // them counts as "ambiguous" to Qt, yet every one means Help.
+    Shortcut {
+        id: helpKeys
+        sequence: "Ctrl+Shift+?"
+        context: Qt.ApplicationShortcut
+        onActivated: helpAction.trigger()
+        onActivatedAmbiguously: helpAction.trigger()
+    }
+    Shortcut {
+        sequences: ["Ctrl+?", "Ctrl+Shift+/"]
+        context: Qt.ApplicationShortcut
+        onActivated: helpAction.trigger()
+        onActivatedAmbiguously: helpAction.trigger()
+    }
+    Shortcut {
+        id: quitKeys
+        sequence: "Ctrl+Q"
+        context: Qt.ApplicationShortcut
+        onActivated: quitAction.trigger()
+    }
 
     menuBar: MenuBar {
         Accessible.name: "Menu bar"
@@ -30,23 +106,27 @@ ApplicationWindow {
         }
         Menu {
             title: "&Velkor"
+            delegate: MenuEntry {}
             Action {
                 text: "About Velkor"
                 onTriggered: window.menus.showAbout()
             }
             MenuSeparator {}
             Action {
+                id: quitAction
+                readonly property string keys: quitKeys.nativeText
                 text: "Quit Velkor"
-                shortcut: StandardKey.Quit
                 onTriggered: Qt.quit()
             }
         }
         Menu {
             title: "&Help"
+            delegate: MenuEntry {}
             Action {
+                id: helpAction
                 objectName: "helpAction"
+                readonly property string keys: helpKeys.nativeText
                 text: "Velkor Help"
-                shortcut: "Ctrl+Shift+?"
                 onTriggered: window.menus.showHelp()
             }
         }
@@ -72,21 +152,23 @@ ApplicationWindow {
                 objectName: "headerIcon"
                 source: window.iconSource
                 accentColor: window.palette.highlight
+                tileColor: window.palette.base
             }
             ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 4
 
                 Label {
+                    objectName: "titleLabel"
                     text: "Velkor"
-                    font.pixelSize: 22
+                    font.pointSize: Theme.title
                     font.bold: true
                 }
                 Label {
                     Layout.fillWidth: true
                     text: "Extracts ACPI, native IORegistry text, CPUFriend power-management dump, system dumps and generates Portwright.kext with reinforced privacy. Only ACPI and CPUFriend-Dump stay in their own folders; ioreg.txt, Portwright.kext and all other dumps stay at the ZIP root."
                     wrapMode: Text.WordWrap
-                    font.pixelSize: 12
+                    font.pointSize: Theme.body
                     color: window.secondaryColor
                 }
             }
@@ -123,7 +205,7 @@ ApplicationWindow {
                 Layout.minimumHeight: 96
                 radius: 14
                 color: window.palette.base
-                border.color: Qt.rgba(0, 0, 0, 0.08)
+                border.color: Qt.rgba(window.palette.mid.r, window.palette.mid.g, window.palette.mid.b, 0.6)
 
                 Flickable {
                     id: cardScroller
@@ -151,7 +233,7 @@ ApplicationWindow {
 
                         Label {
                             text: "Requirements"
-                            font.pixelSize: 14
+                            font.pointSize: Theme.headline
                             font.weight: Font.DemiBold
                         }
                         RequirementRow {
@@ -225,7 +307,7 @@ ApplicationWindow {
 
             Label {
                 text: "Log"
-                font.pixelSize: 14
+                font.pointSize: Theme.headline
                 font.weight: Font.DemiBold
             }
             LogView {
@@ -256,7 +338,7 @@ ApplicationWindow {
 
             Label {
                 text: window.menus.authorLine
-                font.pixelSize: 11
+                font.pointSize: Theme.caption
                 color: window.secondaryColor
             }
             SymbolButton {
@@ -264,7 +346,7 @@ ApplicationWindow {
                 text: "PayPal Donate"
                 symbol: "heart.fill"
                 symbolColor: "#ff2d55"
-                font.pixelSize: 11
+                font.pointSize: Theme.caption
                 font.weight: Font.DemiBold
                 leftPadding: 10
                 rightPadding: 10
@@ -273,8 +355,8 @@ ApplicationWindow {
             }
             Label {
                 objectName: "outputLabel"
-                text: "Output: ~/Desktop/" + window.collector.zipName
-                font.pixelSize: 12
+                text: "Output: " + window.presenter.archivePath
+                font.pointSize: Theme.body
                 color: window.secondaryColor
             }
         }
