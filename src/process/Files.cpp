@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -93,24 +94,62 @@ bool removeTree(const QByteArray& path, int& error)
 
 } // namespace
 
-void writeFileAtomically(const QString& path, const QByteArray& bytes)
+AtomicFileWriter::AtomicFileWriter(const QString& path) : m_path(path)
 {
     // QSaveFile writes through a link to its target; a link at the path is replaced instead.
     struct stat info {};
     const QByteArray encoded = QFile::encodeName(path);
     if (::lstat(encoded.constData(), &info) == 0 && S_ISLNK(info.st_mode))
         ::unlink(encoded.constData());
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(path, file.errorString()));
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(path, reason));
+    m_file = std::make_unique<QSaveFile>(path);
+    m_file->setDirectWriteFallback(false);
+    // Unbuffered: a failed write (a full disk) shows in write() itself, not in a late flush.
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(path, m_file->errorString()));
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    if (m_file && m_file->isOpen())
+        m_file->cancelWriting();
+}
+
+void AtomicFileWriter::fail(const QString& reason)
+{
+    m_file->cancelWriting();
+    throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(m_path, reason));
+}
+
+void AtomicFileWriter::write(const QByteArray& bytes)
+{
+    if (m_file->write(bytes) != bytes.size())
+        fail(m_file->errorString());
+}
+
+void AtomicFileWriter::writeText(QStringView text)
+{
+    constexpr qsizetype kSlice = 4 << 20;
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype length = std::min(kSlice, text.size() - from);
+        // A surrogate pair stays whole within one slice.
+        if (from + length < text.size() && text.at(from + length - 1).isHighSurrogate())
+            ++length;
+        write(text.mid(from, length).toUtf8());
+        from += length;
     }
-    if (!file.commit())
-        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(path, file.errorString()));
+}
+
+void AtomicFileWriter::commit()
+{
+    if (!m_file->commit())
+        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(m_path, m_file->errorString()));
+}
+
+void writeFileAtomically(const QString& path, const QByteArray& bytes)
+{
+    AtomicFileWriter file(path);
+    file.write(bytes);
+    file.commit();
 }
 
 void writeTextFile(const QString& path, const QString& text)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSaveFile>
 #include <QString>
 #include <limits>
+#include <memory>
 #include <optional>
 
 // File operations shared by every step. Failures throw PlatformError with a readable reason.
@@ -12,6 +14,28 @@ namespace velkor {
 // earlier file of that name.
 void writeFileAtomically(const QString& path, const QByteArray& bytes);
 void writeTextFile(const QString& path, const QString& text);
+
+// The same in pieces, for content too large to hold whole: nothing appears at the path until
+// commit(), and a writer dropped without commit() leaves no trace. A link at the path is
+// replaced, never written through.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const QString& path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(const QByteArray& bytes);
+    // Writes the text as UTF-8 in slices, without a whole UTF-8 copy of it.
+    void writeText(QStringView text);
+    void commit();
+
+private:
+    [[noreturn]] void fail(const QString& reason);
+
+    QString m_path;
+    std::unique_ptr<QSaveFile> m_file;
+};
 
 // Appends text as UTF-8 to the end of a file, creating the file when it is missing.
 void appendText(const QString& text, const QString& path);
