@@ -27,7 +27,6 @@ ApplicationWindow {
     // The desktop's palette, light or dark, for every part of the window; the controls' style
     // would otherwise keep its own light colours while plain items follow the desktop.
     SystemPalette { id: systemColours; colorGroup: SystemPalette.Active }
-    SystemPalette { id: disabledColours; colorGroup: SystemPalette.Disabled }
     palette.window: systemColours.window
     palette.windowText: systemColours.windowText
     palette.base: systemColours.base
@@ -45,10 +44,12 @@ ApplicationWindow {
     palette.placeholderText: secondaryColor
     palette.toolTipBase: systemColours.base
     palette.toolTipText: systemColours.text
-    palette.disabled.windowText: disabledColours.windowText
-    palette.disabled.text: disabledColours.text
-    palette.disabled.buttonText: disabledColours.buttonText
-    palette.disabled.button: disabledColours.button
+    // Disabled text halfway to its background: plainly dimmed on any palette, which the
+    // desktop's own disabled colours are not always.
+    palette.disabled.windowText: Theme.mix(systemColours.windowText, systemColours.window, 0.55)
+    palette.disabled.text: Theme.mix(systemColours.text, systemColours.base, 0.55)
+    palette.disabled.buttonText: Theme.mix(systemColours.buttonText, systemColours.button, 0.55)
+    palette.disabled.button: systemColours.button
 
     Component.onCompleted: collector.prepareInitialChecks()
 
@@ -330,6 +331,7 @@ ApplicationWindow {
         // Footer: credit, donation, where the archive goes.
         RowLayout {
             Layout.alignment: Qt.AlignHCenter
+            Layout.maximumWidth: window.width - 40
             Layout.leftMargin: 20
             Layout.rightMargin: 20
             Layout.topMargin: 8
@@ -355,6 +357,10 @@ ApplicationWindow {
             }
             Label {
                 objectName: "outputLabel"
+                // A long path gives way in its middle; the file name and the start stay.
+                Layout.fillWidth: true
+                Layout.maximumWidth: implicitWidth
+                elide: Text.ElideMiddle
                 text: "Output: " + window.presenter.archivePath
                 font.pointSize: Theme.body
                 color: window.secondaryColor

@@ -16,6 +16,11 @@ QtObject {
     readonly property real body: base
     readonly property real caption: base * 11 / 12
 
+    // The colour a share t of the way from a to b.
+    function mix(a, b, t) {
+        return Qt.rgba(a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t, a.a + (b.a - a.a) * t)
+    }
+
     // Relative luminance and contrast ratio as the accessibility guidelines define them. A
     // translucent colour counts as drawn over the background it is compared with.
     function luminance(c) {
@@ -37,10 +42,7 @@ QtObject {
     // on the first background.
     function readableSecondary(dimmed, text, backgrounds) {
         for (let step = 0; step <= 20; ++step) {
-            const t = step / 20
-            const candidate = over(Qt.rgba(dimmed.r + (text.r - dimmed.r) * t, dimmed.g + (text.g - dimmed.g) * t,
-                                           dimmed.b + (text.b - dimmed.b) * t, dimmed.a + (text.a - dimmed.a) * t),
-                                   backgrounds[0])
+            const candidate = over(mix(dimmed, text, step / 20), backgrounds[0])
             if (backgrounds.every(background => contrast(candidate, background) >= 4.5))
                 return candidate
         }
