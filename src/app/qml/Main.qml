@@ -28,12 +28,9 @@ ApplicationWindow {
     // would otherwise keep its own light colours while plain items follow the desktop.
     SystemPalette { id: systemColours; colorGroup: SystemPalette.Active }
     palette.window: systemColours.window
-    palette.windowText: systemColours.windowText
     palette.base: systemColours.base
     palette.alternateBase: systemColours.alternateBase
-    palette.text: systemColours.text
     palette.button: systemColours.button
-    palette.buttonText: systemColours.buttonText
     palette.highlight: systemColours.highlight
     palette.highlightedText: systemColours.highlightedText
     palette.light: systemColours.light
@@ -44,12 +41,18 @@ ApplicationWindow {
     palette.placeholderText: secondaryColor
     palette.toolTipBase: systemColours.base
     palette.toolTipText: systemColours.text
-    // Disabled text halfway to its background: plainly dimmed on any palette, which the
-    // desktop's own disabled colours are not always.
+    // Text per colour group, so that one setting for every group cannot cover the disabled
+    // one. Disabled text lies halfway to its background: plainly dimmed on any palette, which
+    // the desktop's own disabled colours are not always.
+    palette.active.windowText: systemColours.windowText
+    palette.inactive.windowText: systemColours.windowText
     palette.disabled.windowText: Theme.mix(systemColours.windowText, systemColours.window, 0.55)
+    palette.active.text: systemColours.text
+    palette.inactive.text: systemColours.text
     palette.disabled.text: Theme.mix(systemColours.text, systemColours.base, 0.55)
+    palette.active.buttonText: systemColours.buttonText
+    palette.inactive.buttonText: systemColours.buttonText
     palette.disabled.buttonText: Theme.mix(systemColours.buttonText, systemColours.button, 0.55)
-    palette.disabled.button: systemColours.button
 
     Component.onCompleted: collector.prepareInitialChecks()
 
@@ -331,6 +334,7 @@ ApplicationWindow {
         // Footer: credit, donation, where the archive goes.
         RowLayout {
             Layout.alignment: Qt.AlignHCenter
+            Layout.fillWidth: false
             Layout.maximumWidth: window.width - 40
             Layout.leftMargin: 20
             Layout.rightMargin: 20
