@@ -13,7 +13,8 @@ build="build-essential cmake pkg-config qt6-base-dev qt6-declarative-dev qt6-dec
 program="qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-templates qml6-module-qtquick-window qml6-module-qtqml-workerscript
   pkexec usbutils file"
-tests="ccache libgtest-dev libgmock-dev libplist-utils unzip lintian desktop-file-utils appstream"
+tests="ccache libgtest-dev libgmock-dev libplist-utils unzip lintian desktop-file-utils appstream
+  xvfb xauth xdotool dbus-daemon"
 
 packages="$build $program"
 case "${1:-}" in

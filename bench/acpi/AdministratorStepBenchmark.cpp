@@ -27,9 +27,10 @@ class QuietDesktop : public DesktopServices {
 public:
     explicit QuietDesktop(QString desktop) : m_desktop(std::move(desktop)) {}
     QString desktopPath() const override { return m_desktop; }
-    void revealFile(const QString&) override {}
+    void revealFile(const QString&, std::function<void(const QString&)>) override {}
     void openUrl(const QString&) override {}
     void playSound(SoundCue) override {}
+    void notify(const QString&, const QString&) override {}
 
 private:
     QString m_desktop;

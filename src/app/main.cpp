@@ -1,14 +1,18 @@
 #include "app/AppMenus.h"
 #include "app/StandardSteps.h"
 #include "app/MainWindow.h"
+#include "app/SingleInstance.h"
 #include "collector/CollectorModel.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/StartingUser.h"
+#include "platform/DesktopServices.h"
 
 #include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
+#include <QQuickWindow>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -76,6 +80,11 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    // The window is text, a few shapes and a small animated icon. The software scene graph
+    // redraws only what changed and loads no OpenGL driver; on the PCs Velkor is for, OpenGL is
+    // often Mesa's software rasteriser, which redraws the whole window on the CPU every frame.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Velkor"));
     QGuiApplication::setOrganizationName(QStringLiteral("Velkor"));
@@ -84,13 +93,39 @@ int main(int argc, char* argv[])
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/velkor.png")));
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
-    velkor::CollectorModel model(velkor::makeLinuxPlatform(QCoreApplication::applicationDirPath(), startNote),
-                                 velkor::standardCollectionSteps());
+    velkor::Platform platform = velkor::makeLinuxPlatform(QCoreApplication::applicationDirPath(), startNote);
+
+    // Two copies would share, and delete under each other, the one work folder on the Desktop.
+    velkor::SingleInstance instance(velkor::singleInstanceFolder());
+    switch (instance.claim()) {
+    case velkor::SingleInstance::Claim::First:
+        break;
+    case velkor::SingleInstance::Claim::OtherShown:
+        std::fputs("Velkor is already open; its window was brought to the front.\n", stderr);
+        return 0;
+    case velkor::SingleInstance::Claim::OtherUnreachable:
+        std::fputs("Velkor is already open.\n", stderr);
+        platform.desktop->notify(QStringLiteral("Velkor is already open"),
+                                 QStringLiteral("Only one copy of Velkor runs at a time. Its window may be minimised."));
+        // Lets the notification leave before the program does.
+        QTimer::singleShot(std::chrono::milliseconds(500), &app, &QCoreApplication::quit);
+        QGuiApplication::exec();
+        return 0;
+    }
+
+    velkor::CollectorModel model(std::move(platform), velkor::standardCollectionSteps());
     velkor::AppMenus menus(velkor::infoPlistPath(model.platform().bundle));
 
     QQmlApplicationEngine engine;
-    if (!velkor::loadMainWindow(engine, model, menus))
+    QQuickWindow* window = velkor::loadMainWindow(engine, model, menus);
+    if (!window)
         return 1;
+    QObject::connect(&instance, &velkor::SingleInstance::showRequested, window, [window] {
+        if (window->visibility() == QWindow::Minimized || !window->isVisible())
+            window->showNormal();
+        window->raise();
+        window->requestActivate();
+    });
     const int status = QGuiApplication::exec();
     // A run still going when the window closes is stopped; its tools are ended with it. Should
     // one not end (an administrator prompt still open), the process leaves without running

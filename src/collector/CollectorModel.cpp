@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 
 #include <future>
@@ -133,8 +134,12 @@ void CollectorModel::startCollection()
 
 void CollectorModel::openDesktopZip()
 {
-    if (!m_lastZipURL.isEmpty())
-        m_platform.desktop->revealFile(m_lastZipURL);
+    if (m_lastZipURL.isEmpty())
+        return;
+    m_platform.desktop->revealFile(m_lastZipURL, [model = QPointer<CollectorModel>(this)](const QString& advice) {
+        if (model)
+            model->append(advice);
+    });
 }
 
 void CollectorModel::openPayPalDonate()

@@ -166,25 +166,84 @@ std::optional<QByteArray> readRegularFile(const QString& path, qsizetype maxByte
     }
 }
 
+AtomicFileWriter::AtomicFileWriter(const QString& path) : m_path(path), m_target(QFile::encodeName(path))
+{
+    struct stat existing {};
+    const bool replacing = ::lstat(m_target.constData(), &existing) == 0 && S_ISREG(existing.st_mode);
+    m_fd = createTemporaryBeside(folderOf(m_target), m_temporary);
+    if (m_fd < 0)
+        failToWrite(path, errno);
+    // A replaced file keeps its permissions.
+    if (replacing && ::fchmod(m_fd, existing.st_mode & 07777) != 0)
+        fail(errno);
+}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        ::unlink(m_temporary.constData());
+    }
+}
+
+void AtomicFileWriter::fail(int error)
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    ::unlink(m_temporary.constData());
+    failToWrite(m_path, error);
+}
+
+void AtomicFileWriter::write(const QByteArray& bytes)
+{
+    if (m_fd < 0)
+        failToWrite(m_path, EBADF);
+    if (const int error = writeAll(m_fd, bytes))
+        fail(error);
+}
+
+void AtomicFileWriter::writeText(QStringView text)
+{
+    constexpr qsizetype kSlice = 4 << 20;
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype length = std::min(kSlice, text.size() - from);
+        // A surrogate pair stays whole within one slice.
+        if (from + length < text.size() && text.at(from + length - 1).isHighSurrogate())
+            ++length;
+        write(text.mid(from, length).toUtf8());
+        from += length;
+    }
+}
+
+void AtomicFileWriter::commit()
+{
+    if (m_fd < 0)
+        failToWrite(m_path, EBADF);
+    // fsync() and close() report what a full or failing disk kept back from write().
+    if (::fsync(m_fd) != 0)
+        fail(errno);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(m_temporary.constData());
+        failToWrite(m_path, error);
+    }
+    // rename() replaces a link at the path and never writes through it.
+    if (::rename(m_temporary.constData(), m_target.constData()) != 0) {
+        const int error = errno;
+        ::unlink(m_temporary.constData());
+        failToWrite(m_path, error);
+    }
+}
+
 void writeFileAtomically(const QString& path, const QByteArray& bytes)
 {
-    const QByteArray target = QFile::encodeName(path);
-    struct stat existing {};
-    const bool replacing = ::lstat(target.constData(), &existing) == 0 && S_ISREG(existing.st_mode);
-    QByteArray temporary;
-    Descriptor file(createTemporaryBeside(folderOf(target), temporary));
-    if (file.get() < 0)
-        failToWrite(path, errno);
-    int error = replacing && ::fchmod(file.get(), existing.st_mode & 07777) != 0 ? errno : 0;
-    if (error == 0)
-        error = writeSyncAndClose(file, bytes);
-    // rename() replaces a link at the path and never writes through it.
-    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporary.constData());
-        failToWrite(path, error);
-    }
+    AtomicFileWriter file(path);
+    file.write(bytes);
+    file.commit();
 }
 
 void writeTextFile(const QString& path, const QString& text)

@@ -26,6 +26,30 @@ std::optional<QByteArray> readRegularFile(const QString& path, qsizetype maxByte
 void writeFileAtomically(const QString& path, const QByteArray& bytes);
 void writeTextFile(const QString& path, const QString& text);
 
+// The same in pieces, for content too large to hold whole: nothing appears at the path until
+// commit(), which checks every byte, syncs and renames into place; a writer dropped without
+// commit() leaves no trace. A link at the path is replaced, never written through.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const QString& path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(const QByteArray& bytes);
+    // Writes the text as UTF-8 in slices, without a whole UTF-8 copy of it.
+    void writeText(QStringView text);
+    void commit();
+
+private:
+    [[noreturn]] void fail(int error);
+
+    QString m_path;
+    QByteArray m_target;
+    QByteArray m_temporary;
+    int m_fd = -1;
+};
+
 // Appends text as UTF-8 to the end of a regular file, creating the file (atomically) when it is
 // missing. A link, a folder or a pipe at the path is an error. When the append fails part-way
 // the file is cut back to what it held before.

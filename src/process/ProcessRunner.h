@@ -33,6 +33,10 @@ struct ProcessOutcome {
 ProcessOutcome runProcessRaw(const QString& executable, const QStringList& arguments,
                              const std::optional<QString>& currentDirectory, double timeoutSeconds);
 
+// Throws what runProcess throws for an outcome that is not a finished run with exit status 0.
+void throwIfFailed(const ProcessOutcome& outcome, const QString& executable, const QStringList& arguments,
+                   double timeoutSeconds);
+
 // While alive, processes run from this thread are ended (as on a time-out) as soon as the flag
 // is set, and new ones are not started: the call then throws PlatformError. A collection run
 // uses it so that quitting the program ends the run's tools instead of waiting for them.

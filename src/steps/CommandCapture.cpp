@@ -4,27 +4,141 @@
 #include "privacy/TextMasking.h"
 #include "files/Files.h"
 #include "process/ProcessRunner.h"
+#include "files/TextDecoding.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace velkor {
+namespace {
+
+// How far back a piece's end looks for the colon of a "Hardware UUID:"-style line.
+constexpr qsizetype kLookBack = 4096;
+
+// Whether the bytes hold "<key>" in any case (the Kelvin sign folds to "k"). Only the two
+// property-list rules start there, and only they can match across any number of lines.
+bool mentionsPropertyListKey(const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    const qsizetype n = bytes.size();
+    const auto lower = [](char c) { return char(c | 0x20); };
+    for (qsizetype at = bytes.indexOf('<'); at >= 0; at = bytes.indexOf('<', at + 1)) {
+        qsizetype i = at + 1;
+        if (i < n && lower(data[i]) == 'k')
+            i += 1;
+        else if (i + 2 < n && uchar(data[i]) == 0xE2 && uchar(data[i + 1]) == 0x84 && uchar(data[i + 2]) == 0xAA)
+            i += 3;
+        else
+            continue;
+        if (i + 2 < n && lower(data[i]) == 'e' && lower(data[i + 1]) == 'y' && data[i + 2] == '>')
+            return true;
+    }
+    return false;
+}
+
+// A piece may end after a line feed unless a rule can match across it. Besides the property-list
+// rules, only the "Serial Number (system):", "Hardware UUID:" and "Provisioning UDID:" rules
+// cross a line end: from their colon over blank space to the value. So the last character
+// before the blank space at the end must be known and not a colon; a non-ASCII byte might be
+// blank space of another kind, so it does not count as known.
+bool safePieceEnd(const QByteArray& bytes, qsizetype end)
+{
+    const char* data = bytes.constData();
+    for (qsizetype i = end - 1; i >= 0 && end - i <= kLookBack; --i) {
+        const uchar c = uchar(data[i]);
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f')
+            continue;
+        return c != ':' && c < 0x80;
+    }
+    return false;
+}
+
+qsizetype pieceEnd(const QByteArray& bytes, qsizetype from, qsizetype pieceBytes)
+{
+    for (qsizetype at = from + std::max<qsizetype>(pieceBytes, 1) - 1; at < bytes.size();) {
+        const qsizetype lineFeed = bytes.indexOf('\n', at);
+        if (lineFeed < 0)
+            break;
+        if (safePieceEnd(bytes, lineFeed + 1))
+            return lineFeed + 1;
+        at = lineFeed + 1;
+    }
+    return bytes.size();
+}
+
+enum class PiecesWritten { All, NotUtf8, Unmaskable };
+
+// Writes the masked text of the output piece by piece. Each rule finds in a piece exactly what
+// it finds there in the whole text: pieces end after a line feed, where the line-anchored rules
+// start afresh, and where no match crosses.
+PiecesWritten writeMaskedPieces(AtomicFileWriter& file, const QByteArray& bytes, qsizetype pieceBytes)
+{
+    for (qsizetype from = 0; from < bytes.size();) {
+        const qsizetype end = pieceEnd(bytes, from, pieceBytes);
+        // Only the text's first byte-order mark is dropped, as when the text is decoded whole.
+        std::optional<QString> text = decodeUtf8Strictly(QByteArray::fromRawData(bytes.constData() + from, end - from), from > 0);
+        if (!text)
+            return PiecesWritten::NotUtf8;
+        const std::optional<QString> masked = tryMaskText(std::move(*text));
+        if (!masked)
+            return PiecesWritten::Unmaskable;
+        file.writeText(*masked);
+        from = end;
+    }
+    return PiecesWritten::All;
+}
+
+} // namespace
 
 QString commandFailureText(const StockCommand& command, const std::exception& reason)
 {
     return failureText(command.program, command.arguments) + QLatin1Char('\n') + describeError(reason) + QLatin1Char('\n');
 }
 
+void writeMaskedOutput(const QString& target, QByteArray output, qsizetype pieceBytes)
+{
+    if (mentionsPropertyListKey(output)) {
+        // The property-list rules can match across any distance: the text is masked whole.
+        std::optional<QString> text = decodeUtf8Strictly(output);
+        output = QByteArray();
+        const QString masked = text ? tryMaskText(std::move(*text)).value_or(kUnmaskableTextNote) : QString();
+        text.reset();
+        AtomicFileWriter file(target);
+        file.writeText(masked);
+        file.commit();
+        return;
+    }
+    PiecesWritten written = PiecesWritten::All;
+    {
+        AtomicFileWriter file(target);
+        written = writeMaskedPieces(file, output, pieceBytes);
+        if (written == PiecesWritten::All) {
+            file.commit();
+            return;
+        }
+    }
+    // Nothing partly masked reaches the file: the writer above was dropped without committing.
+    // Bytes that are not UTF-8 give no text at all, as runProcess gives none.
+    writeTextFile(target, written == PiecesWritten::NotUtf8 ? QString() : kUnmaskableTextNote);
+}
+
 void captureCommandOutput(const StockCommand& command, double timeoutSeconds, const QString& target)
 {
-    QString text;
+    std::optional<ProcessOutcome> outcome;
+    QString failure;
     try {
-        text = runProcess(command.program, command.arguments, std::nullopt, timeoutSeconds);
+        outcome = runProcessRaw(command.program, command.arguments, std::nullopt, timeoutSeconds);
+        throwIfFailed(*outcome, command.program, command.arguments, timeoutSeconds);
     } catch (const std::exception& error) {
         // The partial output inside a time-out's reason is masked like any other output.
-        text = commandFailureText(command, error);
+        outcome.reset();
+        failure = commandFailureText(command, error);
     }
     // Outside the try: a failed write is no failed command, it ends the step.
-    writeTextFile(target, maskText(text));
+    if (outcome)
+        writeMaskedOutput(target, std::move(outcome->output));
+    else
+        writeTextFile(target, maskText(failure));
 }
 
 } // namespace velkor

@@ -1,5 +1,6 @@
 #include "app/AppMenus.h"
 #include "app/MainWindow.h"
+#include "app/RunPresenter.h"
 #include "collector/CollectorModel.h"
 #include "process/ProcessRunner.h"
 #include "support/TestFiles.h"
@@ -7,13 +8,18 @@
 
 #include <QAccessible>
 #include <QDir>
+#include <QFont>
+#include <QGuiApplication>
 #include <QImage>
+#include <QPalette>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -69,6 +75,18 @@ bool closeTo(const QColor& actual, const QColor& expected, int tolerance = 40)
 {
     return std::abs(actual.red() - expected.red()) <= tolerance && std::abs(actual.green() - expected.green()) <= tolerance
         && std::abs(actual.blue() - expected.blue()) <= tolerance;
+}
+
+// Contrast ratio of two opaque colours, as the accessibility guidelines define it.
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 bool isGrey(const QColor& colour)
@@ -175,7 +193,7 @@ TEST_F(MainWindowTest, ABadgeAndButtonsFollowARunFromLaunchToCompletion)
     EXPECT_FALSE(enabled("openZipButton"));
     EXPECT_TRUE(enabled("clearLogButton"));
     EXPECT_TRUE(enabled("donateButton"));
-    EXPECT_EQ(text("outputLabel"), "Output: ~/Desktop/SendToZantro.zip");
+    EXPECT_EQ(text("outputLabel"), "Output: " + pathForDisplay(env.desktop() + "/SendToZantro.zip", QDir::homePath()));
     saveScreen("launch");
 
     click("collectButton");
@@ -199,8 +217,14 @@ TEST_F(MainWindowTest, ABadgeAndButtonsFollowARunFromLaunchToCompletion)
         EXPECT_TRUE(enabled(button)) << button;
     saveScreen("completed");
 
+    EXPECT_EQ(env.desktopServices->notifications,
+              QStringList{"SendToZantro.zip is ready|" + pathForDisplay(env.desktop() + "/SendToZantro.zip", QDir::homePath())});
+
+    // Where no file manager shows the archive, the log says where to look.
+    env.desktopServices->revealAdvice = "Open this folder: " + env.desktop();
     click("openZipButton");
     EXPECT_EQ(env.desktopServices->revealed, QStringList{env.desktop() + "/SendToZantro.zip"});
+    EXPECT_EQ(logMessages(model->logText()).constLast(), "Open this folder: " + env.desktop());
 }
 
 TEST_F(MainWindowTest, AFailedRunLeavesTheBadgeReadyAndOpenZipDisabled)
@@ -215,6 +239,8 @@ TEST_F(MainWindowTest, AFailedRunLeavesTheBadgeReadyAndOpenZipDisabled)
     EXPECT_TRUE(enabled("collectButton"));
     click("openZipButton");
     EXPECT_TRUE(env.desktopServices->revealed.isEmpty());
+    EXPECT_EQ(env.desktopServices->notifications,
+              QStringList{"The collection did not finish|Velkor's log tells what went wrong."});
 }
 
 TEST_F(MainWindowTest, ASuccessThenAFailureDisablesOpenZipAgain)
@@ -324,6 +350,15 @@ TEST_F(MainWindowTest, HelpShortcutOpensTheHelpAlertWithOneOkButton)
     window->requestActivate();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
 
+    // What arrives for Ctrl+Shift+? depends on the layout: "?" with Ctrl (the shift went into
+    // the character), "/" with Ctrl+Shift (US keys), or "?" with both.
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Question, Qt::KeyboardModifiers(Qt::ControlModifier)},
+                                         std::pair{Qt::Key_Slash, Qt::ControlModifier | Qt::ShiftModifier}}) {
+        QTest::keyClick(window, key, modifiers);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return alert->property("opened").toBool(); }, 2000)) << key;
+        QTest::keyClick(window, Qt::Key_Escape);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !alert->property("visible").toBool(); }, 2000)) << key;
+    }
     QTest::keyClick(window, Qt::Key_Question, Qt::ControlModifier | Qt::ShiftModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return alert->property("opened").toBool(); }, 2000));
     EXPECT_EQ(text("helpTitle"), "Velkor Help");
@@ -379,6 +414,18 @@ TEST_F(MainWindowTest, TabReachesEveryButtonAndEnterOrSpacePressesIt)
     for (const char* button : {"collectButton", "openZipButton", "clearLogButton", "donateButton"})
         EXPECT_TRUE(reached.contains(button)) << button << " not in " << reached.join(", ").toStdString();
 
+    // The button reached by the keyboard wears a ring that stands out from the window.
+    while (window->activeFocusItem() != item("collectButton"))
+        QTest::keyClick(window, Qt::Key_Tab);
+    QQuickItem* collect = item("collectButton");
+    auto* ring = collect->findChild<QQuickItem*>("focusRing");
+    ASSERT_NE(ring, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ring->isVisible(); }, 2000));
+    const QColor background = pixel(collect, QPointF(collect->width() / 2, -8));
+    const QColor ringColour = pixel(collect, QPointF(collect->width() / 2, -3));
+    EXPECT_GE(contrast(ringColour, background), 3.0) << ringColour.name().toStdString() << " on " << background.name().toStdString();
+    saveScreen("focus");
+
     item("donateButton")->forceActiveFocus();
     QTest::keyClick(window, Qt::Key_Space);
     EXPECT_EQ(env.desktopServices->openedUrls, QStringList{CollectorModel::donationPageAddress});
@@ -415,9 +462,133 @@ TEST_F(MainWindowTest, MenusOfferAboutHelpAndQuitButNoSecondWindow)
         if (candidate->inherits("QQuickAction"))
             actions.insert(candidate->property("text").toString(), candidate);
     EXPECT_EQ(actions.keys(), QStringList({"About Velkor", "Quit Velkor", "Velkor Help"}));
-    EXPECT_EQ(actions.value("Velkor Help")->property("shortcut").toString(), "Ctrl+Shift+?");
+    // Each menu shows its entries' key combinations.
+    QStringList shown;
+    for (QObject* menu : window->findChildren<QObject*>())
+        if (menu->inherits("QQuickMenu"))
+            for (QObject* label : menu->findChildren<QObject*>("shortcutText"))
+                if (!label->property("text").toString().isEmpty())
+                    shown.append(label->property("text").toString());
+    shown.sort();
+    EXPECT_EQ(shown, QStringList({"Ctrl+Q", "Ctrl+Shift+?"}));
 
     ASSERT_TRUE(QMetaObject::invokeMethod(actions.value("About Velkor"), "trigger"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return object("aboutPanel")->property("opened").toBool(); }, 2000));
     EXPECT_EQ(text("aboutVersion"), "Version 1.0 (1)");
 }
+
+TEST_F(MainWindowTest, TheWindowFollowsALightOrADarkSystemPaletteWithReadableSecondaryText)
+{
+    const QPalette original = QGuiApplication::palette();
+    QPalette dark(QColor("#31363b"), QColor("#232629"));
+    dark.setColor(QPalette::WindowText, QColor("#eff0f1"));
+    dark.setColor(QPalette::Base, QColor("#1b1e20"));
+    dark.setColor(QPalette::Text, QColor("#eff0f1"));
+    dark.setColor(QPalette::ButtonText, QColor("#eff0f1"));
+    dark.setColor(QPalette::Highlight, QColor("#3daee9"));
+    // A dimmed text that would read at less than 3:1 on the log's background.
+    dark.setColor(QPalette::PlaceholderText, QColor("#50555a"));
+    QPalette light = original;
+    light.setColor(QPalette::PlaceholderText, QColor("#a0a0a0"));
+
+    for (const auto& [name, palette] : {std::pair{"light", light}, std::pair{"dark", dark}}) {
+        engine.reset();
+        QGuiApplication::setPalette(palette);
+        show(fakeSteps());
+        QQuickItem* card = item("requirementsCard");
+        EXPECT_TRUE(closeTo(pixel(item("statusBadge"), QPointF(-10, 2)), palette.color(QPalette::Window), 8)) << name;
+        EXPECT_TRUE(closeTo(pixel(card, QPointF(card->width() / 2, 6)), palette.color(QPalette::Base), 8)) << name;
+        EXPECT_TRUE(closeTo(item("logView")->property("color").value<QColor>(), palette.color(QPalette::Base), 0)) << name;
+        const QColor secondary = window->property("secondaryColor").value<QColor>();
+        EXPECT_GE(contrast(secondary, palette.color(QPalette::Window)), 4.5) << name;
+        EXPECT_GE(contrast(secondary, palette.color(QPalette::Base)), 4.5) << name;
+        saveScreen(QString("palette-%1").arg(name));
+    }
+    engine.reset();
+    QGuiApplication::setPalette(original);
+}
+
+TEST_F(MainWindowTest, TheWindowsOwnTextsGrowWithTheSystemFont)
+{
+    const QFont original = QGuiApplication::font();
+    show(fakeSteps());
+    window->resize(1600, 1200);
+    const auto sizes = [&] {
+        QList<qreal> found;
+        for (QQuickItem* candidate : window->findChildren<QQuickItem*>())
+            if (candidate->inherits("QQuickText") || candidate->inherits("QQuickTextEdit"))
+                found.append(candidate->property("font").value<QFont>().pointSizeF());
+        return found;
+    };
+    const QList<qreal> before = sizes();
+    ASSERT_GE(before.size(), 15);
+    QFont larger = original;
+    larger.setPointSizeF(original.pointSizeF() * 1.5);
+    QGuiApplication::setFont(larger);
+    engine.reset();
+    show(fakeSteps());
+    window->resize(1600, 1200);
+    const QList<qreal> after = sizes();
+    QGuiApplication::setFont(original);
+    ASSERT_EQ(after.size(), before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+        EXPECT_GT(before[i], 0) << "a text sized in pixels, at " << i;
+        EXPECT_NEAR(after[i], before[i] * 1.5, 0.6) << "a text that keeps its size, at " << i;
+    }
+}
+
+TEST_F(MainWindowTest, TheHeaderIconBreathesOnlyWhileTheWindowCanBeSeen)
+{
+    show(fakeSteps());
+    QQuickItem* icon = item("headerIcon");
+    EXPECT_TRUE(icon->property("animating").toBool());
+    const qreal phase = icon->property("phase").toReal();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return icon->property("phase").toReal() != phase; }, 1000));
+
+    window->showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !icon->property("animating").toBool(); }, 2000));
+    window->showNormal();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return icon->property("animating").toBool(); }, 2000));
+    window->hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !icon->property("animating").toBool(); }, 2000));
+}
+
+// Runs in the app_real_keyboard test, under Xvfb: the key press goes through the X server and
+// its keyboard layout as a person's would, which a synthetic Qt event skips.
+TEST_F(MainWindowTest, ARealCtrlShiftQuestionMarkPressOpensHelp)
+{
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server; the app_real_keyboard test runs it under Xvfb";
+    const QString xdotool = QStandardPaths::findExecutable("xdotool");
+    ASSERT_FALSE(xdotool.isEmpty()) << "xdotool is missing; scripts/install-dependencies.sh installs it";
+    show(fakeSteps());
+    window->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    auto* alert = object("helpAlert");
+
+    for (const char* keys : {"ctrl+shift+question", "ctrl+shift+slash"}) {
+        runProcess(xdotool, {"key", "--clearmodifiers", keys}, std::nullopt, 10);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return alert->property("opened").toBool(); }, 3000)) << keys;
+        runProcess(xdotool, {"key", "Escape"}, std::nullopt, 10);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !alert->property("visible").toBool(); }, 3000)) << keys;
+    }
+}
+
+TEST(PathForDisplay, ShowsTheHomeFolderAsATilde)
+{
+    const struct {
+        const char* path;
+        const char* home;
+        const char* shown;
+    } cases[] = {
+        {"/home/anna/Desktop/SendToZantro.zip", "/home/anna", "~/Desktop/SendToZantro.zip"},
+        {"/home/anna/Schreibtisch/SendToZantro.zip", "/home/anna", "~/Schreibtisch/SendToZantro.zip"},
+        {"/home/anna", "/home/anna", "~"},
+        {"/home/anna2/Desktop/SendToZantro.zip", "/home/anna", "/home/anna2/Desktop/SendToZantro.zip"},
+        {"/srv/Desktop/SendToZantro.zip", "/home/anna", "/srv/Desktop/SendToZantro.zip"},
+        {"/Desktop/SendToZantro.zip", "/", "/Desktop/SendToZantro.zip"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(pathForDisplay(c.path, c.home), c.shown) << c.path;
+}
+

@@ -1,4 +1,5 @@
 import QtQuick
+import Velkor
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -39,14 +40,14 @@ Dialog {
             objectName: "aboutName"
             Layout.alignment: Qt.AlignHCenter
             text: panel.menus.applicationName
-            font.pixelSize: 15
+            font.pointSize: Theme.largeButton
             font.bold: true
         }
         Label {
             objectName: "aboutVersion"
             Layout.alignment: Qt.AlignHCenter
             text: "Version " + panel.menus.applicationVersion + " (" + panel.menus.buildVersion + ")"
-            font.pixelSize: 11
+            font.pointSize: Theme.caption
             color: panel.secondaryColor
         }
         Label {
@@ -58,7 +59,7 @@ Dialog {
             text: panel.menus.credits
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.WordWrap
-            font.pixelSize: 12
+            font.pointSize: Theme.body
             color: panel.secondaryColor
         }
     }

@@ -7,9 +7,20 @@ Item {
 
     property url source
     property color accentColor: "#3b6fd8"
+    property color tileColor: "white"
     property bool breathing: false
     // 0 at rest, 1 fully breathed in; every animated value follows it.
     property real phase: 0
+    // Where in the 3.6 s breath the icon is, in milliseconds.
+    property real clock: 0
+
+    // Twenty steps a second keep the slow swing smooth and the window nearly idle; the breath
+    // stops while nobody can see it.
+    readonly property int frameInterval: 50
+    readonly property bool shown: visible && Window.window !== null && Window.window.visible
+                                  && Window.window.visibility !== Window.Minimized
+                                  && Window.window.visibility !== Window.Hidden
+    readonly property bool animating: breathTimer.running
 
     readonly property real glowOpacity: 0.22 + (0.52 - 0.22) * phase
     readonly property real shadowOpacity: 0.16 + (0.42 - 0.16) * phase
@@ -22,11 +33,22 @@ Item {
     Accessible.role: Accessible.Graphic
     Accessible.name: "Velkor"
 
-    SequentialAnimation on phase {
-        running: header.breathing
-        loops: Animation.Infinite
-        NumberAnimation { from: 0; to: 1; duration: 1800; easing.type: Easing.InOutQuad }
-        NumberAnimation { from: 1; to: 0; duration: 1800; easing.type: Easing.InOutQuad }
+    // In over 1.8 s, out over 1.8 s, easing in and out each way.
+    function phaseAt(ms) {
+        const u = (ms % 3600) / 1800
+        const t = u <= 1 ? u : 2 - u
+        return t < 0.5 ? 2 * t * t : 1 - Math.pow(-2 * t + 2, 2) / 2
+    }
+
+    Timer {
+        id: breathTimer
+        interval: header.frameInterval
+        repeat: true
+        running: header.breathing && header.shown
+        onTriggered: {
+            header.clock = (header.clock + interval) % 3600
+            header.phase = header.phaseAt(header.clock)
+        }
     }
 
     Component.onCompleted: breathing = true
@@ -65,8 +87,8 @@ Item {
         height: 70
         radius: 18
         gradient: Gradient {
-            GradientStop { position: 0; color: Qt.rgba(1, 1, 1, 0.70) }
-            GradientStop { position: 1; color: Qt.rgba(1, 1, 1, 0.45) }
+            GradientStop { position: 0; color: Qt.rgba(header.tileColor.r, header.tileColor.g, header.tileColor.b, 0.70) }
+            GradientStop { position: 1; color: Qt.rgba(header.tileColor.r, header.tileColor.g, header.tileColor.b, 0.45) }
         }
         border.width: 1
         border.color: Qt.rgba(1, 1, 1, header.outlineOpacity)

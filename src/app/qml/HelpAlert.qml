@@ -1,4 +1,5 @@
 import QtQuick
+import Velkor
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -44,7 +45,7 @@ Dialog {
             Label {
                 objectName: "helpTitle"
                 text: alert.menus.helpTitle
-                font.pixelSize: 13
+                font.pointSize: Theme.badge
                 font.bold: true
             }
             Label {
@@ -52,7 +53,7 @@ Dialog {
                 Layout.fillWidth: true
                 text: alert.menus.helpText
                 wrapMode: Text.WordWrap
-                font.pixelSize: 12
+                font.pointSize: Theme.body
             }
         }
     }
@@ -63,7 +64,7 @@ Dialog {
             id: okButton
             objectName: "helpOkButton"
             text: "OK"
-            font.pixelSize: 13
+            font.pointSize: Theme.badge
             topPadding: 5
             bottomPadding: 5
             leftPadding: 22

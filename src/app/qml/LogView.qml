@@ -1,4 +1,5 @@
 import QtQuick
+import Velkor
 import QtQuick.Controls
 
 // The run log: selectable monospaced text that follows the newest line.
@@ -39,7 +40,7 @@ Rectangle {
             activeFocusOnTab: false
             wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
             font.family: "monospace"
-            font.pixelSize: 11
+            font.pointSize: Theme.caption
             text: logView.logText.length > 0 ? logView.logText : "No action has been run yet."
             color: logView.logText.length > 0 ? palette.text : logView.secondaryColor
             selectionColor: palette.highlight

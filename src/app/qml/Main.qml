@@ -1,4 +1,5 @@
 import QtQuick
+import Velkor
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -9,9 +10,11 @@ ApplicationWindow {
 
     required property var collector
     required property var menus
+    required property var presenter
 
     readonly property url iconSource: "qrc:/icons/velkor.png"
-    readonly property color secondaryColor: palette.placeholderText
+    readonly property color secondaryColor: Theme.readableSecondary(systemColours.placeholderText, systemColours.text,
+                                                                     [systemColours.window, systemColours.base])
     readonly property bool running: collector.isRunning
 
     width: 980
@@ -21,7 +24,84 @@ ApplicationWindow {
     visible: true
     title: "Velkor"
 
+    // The desktop's palette, light or dark, for every part of the window; the controls' style
+    // would otherwise keep its own light colours while plain items follow the desktop.
+    SystemPalette { id: systemColours; colorGroup: SystemPalette.Active }
+    palette.window: systemColours.window
+    palette.base: systemColours.base
+    palette.alternateBase: systemColours.alternateBase
+    palette.button: systemColours.button
+    palette.highlight: systemColours.highlight
+    palette.highlightedText: systemColours.highlightedText
+    palette.light: systemColours.light
+    palette.midlight: systemColours.midlight
+    palette.mid: systemColours.mid
+    palette.dark: systemColours.dark
+    palette.shadow: systemColours.shadow
+    palette.placeholderText: secondaryColor
+    palette.toolTipBase: systemColours.base
+    palette.toolTipText: systemColours.text
+    // Text per colour group, so that one setting for every group cannot cover the disabled
+    // one. Disabled text lies halfway to its background: plainly dimmed on any palette, which
+    // the desktop's own disabled colours are not always.
+    palette.active.windowText: systemColours.windowText
+    palette.inactive.windowText: systemColours.windowText
+    palette.disabled.windowText: Theme.mix(systemColours.windowText, systemColours.window, 0.55)
+    palette.active.text: systemColours.text
+    palette.inactive.text: systemColours.text
+    palette.disabled.text: Theme.mix(systemColours.text, systemColours.base, 0.55)
+    palette.active.buttonText: systemColours.buttonText
+    palette.inactive.buttonText: systemColours.buttonText
+    palette.disabled.buttonText: Theme.mix(systemColours.buttonText, systemColours.button, 0.55)
+
     Component.onCompleted: collector.prepareInitialChecks()
+
+    // A menu entry that shows its key combination on the right, as desktop menus do.
+    component MenuEntry: MenuItem {
+        id: entry
+        readonly property string keys: action && action.keys !== undefined ? action.keys : ""
+        Accessible.name: text
+        contentItem: RowLayout {
+            spacing: 24
+            Label {
+                Layout.fillWidth: true
+                text: entry.text
+                font: entry.font
+                color: entry.highlighted ? entry.palette.highlightedText : entry.palette.windowText
+            }
+            Label {
+                objectName: "shortcutText"
+                visible: entry.keys !== ""
+                text: entry.keys
+                font: entry.font
+                color: entry.highlighted ? entry.palette.highlightedText : window.secondaryColor
+            }
+        }
+    }
+
+    // Help's key combination as it arrives from real keyboards: "?" is itself a shifted key,
+    // so a press reads as Ctrl+? (any layout) and, on US keys, also as Ctrl+Shift+/; a platform
+    // that reports the shift with the character gives Ctrl+Shift+?. A press that matches two of
+    // them counts as "ambiguous" to Qt, yet every one means Help.
+    Shortcut {
+        id: helpKeys
+        sequence: "Ctrl+Shift+?"
+        context: Qt.ApplicationShortcut
+        onActivated: helpAction.trigger()
+        onActivatedAmbiguously: helpAction.trigger()
+    }
+    Shortcut {
+        sequences: ["Ctrl+?", "Ctrl+Shift+/"]
+        context: Qt.ApplicationShortcut
+        onActivated: helpAction.trigger()
+        onActivatedAmbiguously: helpAction.trigger()
+    }
+    Shortcut {
+        id: quitKeys
+        sequence: "Ctrl+Q"
+        context: Qt.ApplicationShortcut
+        onActivated: quitAction.trigger()
+    }
 
     menuBar: MenuBar {
         Accessible.name: "Menu bar"
@@ -30,23 +110,27 @@ ApplicationWindow {
         }
         Menu {
             title: "&Velkor"
+            delegate: MenuEntry {}
             Action {
                 text: "About Velkor"
                 onTriggered: window.menus.showAbout()
             }
             MenuSeparator {}
             Action {
+                id: quitAction
+                readonly property string keys: quitKeys.nativeText
                 text: "Quit Velkor"
-                shortcut: StandardKey.Quit
                 onTriggered: Qt.quit()
             }
         }
         Menu {
             title: "&Help"
+            delegate: MenuEntry {}
             Action {
+                id: helpAction
                 objectName: "helpAction"
+                readonly property string keys: helpKeys.nativeText
                 text: "Velkor Help"
-                shortcut: "Ctrl+Shift+?"
                 onTriggered: window.menus.showHelp()
             }
         }
@@ -72,21 +156,23 @@ ApplicationWindow {
                 objectName: "headerIcon"
                 source: window.iconSource
                 accentColor: window.palette.highlight
+                tileColor: window.palette.base
             }
             ColumnLayout {
                 Layout.fillWidth: true
                 spacing: 4
 
                 Label {
+                    objectName: "titleLabel"
                     text: "Velkor"
-                    font.pixelSize: 22
+                    font.pointSize: Theme.title
                     font.bold: true
                 }
                 Label {
                     Layout.fillWidth: true
                     text: "Extracts ACPI, native IORegistry text, CPUFriend power-management dump, system dumps and generates Portwright.kext with reinforced privacy. Only ACPI and CPUFriend-Dump stay in their own folders; ioreg.txt, Portwright.kext and all other dumps stay at the ZIP root."
                     wrapMode: Text.WordWrap
-                    font.pixelSize: 12
+                    font.pointSize: Theme.body
                     color: window.secondaryColor
                 }
             }
@@ -123,7 +209,7 @@ ApplicationWindow {
                 Layout.minimumHeight: 96
                 radius: 14
                 color: window.palette.base
-                border.color: Qt.rgba(0, 0, 0, 0.08)
+                border.color: Qt.rgba(window.palette.mid.r, window.palette.mid.g, window.palette.mid.b, 0.6)
 
                 Flickable {
                     id: cardScroller
@@ -151,7 +237,7 @@ ApplicationWindow {
 
                         Label {
                             text: "Requirements"
-                            font.pixelSize: 14
+                            font.pointSize: Theme.headline
                             font.weight: Font.DemiBold
                         }
                         RequirementRow {
@@ -225,7 +311,7 @@ ApplicationWindow {
 
             Label {
                 text: "Log"
-                font.pixelSize: 14
+                font.pointSize: Theme.headline
                 font.weight: Font.DemiBold
             }
             LogView {
@@ -248,6 +334,8 @@ ApplicationWindow {
         // Footer: credit, donation, where the archive goes.
         RowLayout {
             Layout.alignment: Qt.AlignHCenter
+            Layout.fillWidth: false
+            Layout.maximumWidth: window.width - 40
             Layout.leftMargin: 20
             Layout.rightMargin: 20
             Layout.topMargin: 8
@@ -256,7 +344,7 @@ ApplicationWindow {
 
             Label {
                 text: window.menus.authorLine
-                font.pixelSize: 11
+                font.pointSize: Theme.caption
                 color: window.secondaryColor
             }
             SymbolButton {
@@ -264,7 +352,7 @@ ApplicationWindow {
                 text: "PayPal Donate"
                 symbol: "heart.fill"
                 symbolColor: "#ff2d55"
-                font.pixelSize: 11
+                font.pointSize: Theme.caption
                 font.weight: Font.DemiBold
                 leftPadding: 10
                 rightPadding: 10
@@ -273,8 +361,12 @@ ApplicationWindow {
             }
             Label {
                 objectName: "outputLabel"
-                text: "Output: " + window.collector.outputLocation
-                font.pixelSize: 12
+                // A long path gives way in its middle; the file name and the start stay.
+                Layout.fillWidth: true
+                Layout.maximumWidth: implicitWidth
+                elide: Text.ElideMiddle
+                text: "Output: " + window.presenter.archivePath
+                font.pointSize: Theme.body
                 color: window.secondaryColor
             }
         }

@@ -1,4 +1,5 @@
 import QtQuick
+import Velkor
 import QtQuick.Controls
 
 // The window's main action: filled with the accent colour, white label, larger than the rest.
@@ -6,7 +7,7 @@ SymbolButton {
     id: control
 
     highlighted: true
-    font.pixelSize: 15
+    font.pointSize: Theme.largeButton
     font.weight: Font.DemiBold
     topPadding: 9
     bottomPadding: 9
@@ -21,8 +22,6 @@ SymbolButton {
             : control.down ? Qt.darker(control.palette.highlight, 1.25)
             : control.hovered ? Qt.lighter(control.palette.highlight, 1.08)
             : control.palette.highlight
-        border.width: control.visualFocus ? 2 : 1
-        border.color: control.visualFocus ? Qt.darker(control.palette.highlight, 1.6)
-            : Qt.darker(color, 1.2)
+        border.color: Qt.darker(color, 1.2)
     }
 }

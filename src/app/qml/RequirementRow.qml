@@ -1,4 +1,5 @@
 import QtQuick
+import Velkor
 import QtQuick.Controls
 import QtQuick.Layouts
 
@@ -37,7 +38,7 @@ RowLayout {
 
         Label {
             text: row.title
-            font.pixelSize: 12
+            font.pointSize: Theme.body
             font.weight: Font.DemiBold
         }
         TextEdit {
@@ -47,7 +48,7 @@ RowLayout {
             readOnly: true
             selectByMouse: true
             wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
-            font.pixelSize: 11
+            font.pointSize: Theme.caption
             color: row.secondaryColor
             selectionColor: palette.highlight
             selectedTextColor: palette.highlightedText

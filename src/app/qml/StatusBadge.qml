@@ -1,4 +1,5 @@
 import QtQuick
+import Velkor
 import QtQuick.Controls
 
 // The run state at a glance: a coloured dot and one word.
@@ -28,7 +29,7 @@ Row {
         objectName: "statusLabel"
         anchors.verticalCenter: parent.verticalCenter
         text: badge.label
-        font.pixelSize: 13
+        font.pointSize: Theme.badge
         font.weight: Font.DemiBold
     }
 }

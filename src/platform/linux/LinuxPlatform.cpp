@@ -18,7 +18,7 @@ Platform makeLinuxPlatform(const QString& executableDirectory, const QString& st
     Platform platform;
     platform.bundle = AppBundle::forExecutableDirectory(executableDirectory, QDir::homePath());
     platform.commands = linuxCommandTable(platform.bundle);
-    platform.desktop = std::make_shared<LinuxDesktopServices>(startNote);
+    platform.desktop = std::make_shared<LinuxDesktopServices>(QDBusConnection::sessionBus(), QStringLiteral("xdg-open"), startNote);
     platform.archive = std::make_shared<LibzipArchiveWriter>();
     platform.propertyLists = std::make_shared<LibplistPropertyListService>();
     platform.identifiers = std::make_shared<LinuxMachineIdentifierSource>();
