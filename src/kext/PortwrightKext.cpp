@@ -12,6 +12,7 @@
 #include "registry/RegistryWalk.h"
 #include "usb/NativeUSBTreeScanner.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -80,7 +81,7 @@ QVariantMap portPersonality(const USBControllerMap& controller, const ChosenPort
     quint32 largest = 0;
     for (const USBPortMap& port : chosen.ports) {
         const quint32 number = portNumber(port);
-        if (port.portData.isEmpty() || number == 0)
+        if (port.portData.isEmpty() || number == 0 || !port.leftOutReason.isEmpty())
             continue;
         largest = std::max(largest, number);
         ports[port.name] = portEntry(port);
@@ -121,6 +122,82 @@ QVariantMap portPersonality(const USBControllerMap& controller, const ChosenPort
 bool hasUsableIdentity(const USBControllerMap& controller)
 {
     return controller.vendorID >= 1 && controller.deviceID >= 1;
+}
+
+// The controller's part of its port personality name, and whether it had to be made unique:
+// two controllers of the same name (Intel firmware names every add-in slot device PXSX) would
+// otherwise share one personality and the later would replace the earlier's port map. The
+// controller's PCI location keeps the name the same from run to run.
+struct PersonalityName {
+    QString controllerPart;
+    bool madeUnique = false;
+};
+
+QString plainControllerPart(const USBControllerMap& controller)
+{
+    return controller.name.isEmpty()
+        ? QStringLiteral("USB_") + usbtext::hex(controller.vendorID, 4, false) + QLatin1Char('_')
+            + usbtext::hex(controller.deviceID, 4, false)
+        : controller.name;
+}
+
+// One entry per controller of the scan, in scan order; empty parts for controllers that get no
+// port personality.
+QList<PersonalityName> portPersonalityNames(const USBScanResult& scan)
+{
+    QList<PersonalityName> names;
+    QHash<QString, int> uses;
+    for (const USBControllerMap& controller : scan.controllers) {
+        PersonalityName name;
+        if (hasUsableIdentity(controller) && !choosePorts(controller).ports.isEmpty())
+            name.controllerPart = plainControllerPart(controller);
+        if (!name.controllerPart.isEmpty())
+            ++uses[name.controllerPart];
+        names.append(name);
+    }
+    QSet<QString> taken;
+    for (const PersonalityName& name : names) {
+        if (uses.value(name.controllerPart) == 1)
+            taken.insert(name.controllerPart);
+    }
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        PersonalityName& name = names[i];
+        if (name.controllerPart.isEmpty() || uses.value(name.controllerPart) == 1)
+            continue;
+        const USBControllerMap& controller = scan.controllers[i];
+        const QString where = controller.location.isEmpty()
+            ? usbtext::hex(controller.vendorID, 4, false) + QLatin1Char('_') + usbtext::hex(controller.deviceID, 4, false)
+            : controller.location;
+        QString unique = name.controllerPart + QLatin1Char('_') + sanitizePersonalityName(where);
+        for (int n = 2; taken.contains(unique); ++n)
+            unique = name.controllerPart + QLatin1Char('_') + sanitizePersonalityName(where) + QLatin1Char('_') + QString::number(n);
+        taken.insert(unique);
+        name.controllerPart = unique;
+        name.madeUnique = true;
+    }
+    return names;
+}
+
+// The report's notes on a port the registry could not describe for certain.
+QString portNotes(const USBPortMap& port)
+{
+    QStringList notes;
+    if (!port.leftOutReason.isEmpty())
+        notes.append(QStringLiteral("left out of the kext: ") + port.leftOutReason);
+    if (!port.firmwareName.isEmpty())
+        notes.append(QStringLiteral("named ") + port.name + QStringLiteral(" in place of the firmware's name ")
+                     + port.firmwareName + QStringLiteral(", which macOS does not take as a port name"));
+    if (port.numberInferred)
+        notes.append(QStringLiteral("port number inferred"));
+    if (port.connectorInferred)
+        notes.append(QStringLiteral("connector type inferred"));
+    return notes.isEmpty() ? QString() : QStringLiteral(" (") + notes.join(QStringLiteral("; ")) + QLatin1Char(')');
+}
+
+bool hasInferredNumbers(const USBControllerMap& controller)
+{
+    return std::any_of(controller.ports.begin(), controller.ports.end(),
+                       [](const USBPortMap& port) { return port.numberInferred; });
 }
 
 } // namespace
@@ -171,19 +248,14 @@ QVariantMap portwrightInfoDictionary(const USBScanResult& scan, const QString& m
         personalities[name] = supportPersonality(controller, className);
     }
 
-    // One port personality per controller with ports; a later controller of the same name
-    // replaces an earlier one.
-    for (const USBControllerMap& controller : scan.controllers) {
-        if (!hasUsableIdentity(controller))
+    // One port personality per controller with ports, each under a name of its own.
+    const QList<PersonalityName> names = portPersonalityNames(scan);
+    for (qsizetype i = 0; i < scan.controllers.size(); ++i) {
+        if (names[i].controllerPart.isEmpty())
             continue;
-        const ChosenPorts chosen = choosePorts(controller);
-        if (chosen.ports.isEmpty())
-            continue;
-        const QString controllerPart = controller.name.isEmpty()
-            ? QStringLiteral("USB_") + usbtext::hex(controller.vendorID, 4, false) + QLatin1Char('_')
-                + usbtext::hex(controller.deviceID, 4, false)
-            : controller.name;
-        personalities[machineModel + QLatin1Char('-') + controllerPart] = portPersonality(controller, chosen, machineModel);
+        const USBControllerMap& controller = scan.controllers[i];
+        personalities[machineModel + QLatin1Char('-') + names[i].controllerPart] =
+            portPersonality(controller, choosePorts(controller), machineModel);
     }
 
     QVariantMap info;
@@ -214,8 +286,23 @@ QString portwrightNotGeneratedReport()
         .join(QLatin1Char('\n'));
 }
 
-QString portwrightReport(const USBScanResult& scan)
+QStringList portwrightWarnings(const USBScanResult& scan)
 {
+    QStringList warnings;
+    for (const USBControllerMap& controller : scan.controllers) {
+        if (hasInferredNumbers(controller))
+            warnings.append(QStringLiteral("WARNING: The USB port numbers of controller ") + controller.name + QLatin1Char('@')
+                            + controller.location + QStringLiteral(" (") + usbtext::hex(controller.vendorID, 4, false)
+                            + QLatin1Char(':') + usbtext::hex(controller.deviceID, 4, false)
+                            + QStringLiteral(") are inferred: neither its port layout nor the firmware gives them. "
+                                             "Check them in Portwright-report.txt before using the kext."));
+    }
+    return warnings;
+}
+
+QString portwrightReport(const USBScanResult& scan, const QString& machineModel)
+{
+    const QList<PersonalityName> names = portPersonalityNames(scan);
     QStringList lines{
         QStringLiteral("Portwright.kext generated automatically."),
         QStringLiteral("Format: native dynamic AppleUSBHostMergeProperties / IOProviderMergeProperties."),
@@ -234,13 +321,21 @@ QString portwrightReport(const USBScanResult& scan)
         QStringLiteral("Each port contains: UsbConnector, name, port, usb-port-number, usb-port-type."),
         QString(),
     };
-    for (const USBControllerMap& controller : scan.controllers) {
+    for (qsizetype i = 0; i < scan.controllers.size(); ++i) {
+        const USBControllerMap& controller = scan.controllers[i];
         lines.append(QStringLiteral("Controller: ") + controller.name + QLatin1Char('@') + controller.location);
         lines.append(QStringLiteral("  PCI ID: ") + usbtext::hex(controller.vendorID, 4, false) + QLatin1Char(':')
                      + usbtext::hex(controller.deviceID, 4, false));
         lines.append(QStringLiteral("  Provider Class: ") + controller.providerClass);
         lines.append(QStringLiteral("  Match: IONameMatch=") + controller.name + QStringLiteral(" IOPCIPrimaryMatch=")
                      + pciPrimaryMatch(controller.vendorID, controller.deviceID));
+        if (names[i].madeUnique)
+            lines.append(QStringLiteral("  Port personality: ") + machineModel + QLatin1Char('-') + names[i].controllerPart
+                         + QStringLiteral(" (made unique with the controller's location: another controller has the name ")
+                         + plainControllerPart(controller) + QStringLiteral(")"));
+        if (hasInferredNumbers(controller))
+            lines.append(QStringLiteral("  Port numbers: inferred - neither the controller's port layout nor the firmware "
+                                        "gives them; USB 2 ports are counted first, then USB 3 ports."));
         const ChosenPorts chosen = choosePorts(controller);
         if (chosen.ports.isEmpty()) {
             lines.append(QStringLiteral("  Ports: 0 - support personality only; no usable USB port tree or fallback "
@@ -258,7 +353,7 @@ QString portwrightReport(const USBScanResult& scan)
                 + QString::number(port.connector);
             if (!port.activeDevice.isEmpty())
                 line += QStringLiteral(" active=") + port.activeDevice;
-            lines.append(line);
+            lines.append(line + portNotes(port));
         }
         lines.append(QString());
     }
@@ -290,7 +385,7 @@ void writePortwrightKext(const USBScanResult& scan, const QString& machineModel,
         throw CollectorError::operationFailed(QStringLiteral("Property list validation failed for ") + infoPath
                                               + QStringLiteral(": ") + *problem);
 
-    writeTextFile(reportPath, maskText(portwrightReport(scan)));
+    writeTextFile(reportPath, maskText(portwrightReport(scan, machineModel)));
 }
 
 QString machineModelFromRegistry(const Registry& registry)
@@ -314,6 +409,8 @@ void generatePortwrightKext(StepContext& context, const QString& work)
         writeTextFile(work + QLatin1Char('/') + package::kextReport, maskText(portwrightNotGeneratedReport()));
         return;
     }
+    for (const QString& warning : portwrightWarnings(scan))
+        context.log.log(warning);
     if (!platform.propertyLists)
         throw CollectorError::operationFailed(QStringLiteral("No property list service is available to write ")
                                               + package::kextBundle + QLatin1Char('.'));

@@ -27,7 +27,9 @@ QString machineModelFromRegistry(const Registry& registry);
 
 // The pieces of the bundle and report, for a scan that found controllers.
 QVariantMap portwrightInfoDictionary(const USBScanResult& scan, const QString& machineModel);
-QString portwrightReport(const USBScanResult& scan);
+QString portwrightReport(const USBScanResult& scan, const QString& machineModel = QStringLiteral("Mac"));
+// One WARNING line for each controller whose port numbers are guesses.
+QStringList portwrightWarnings(const USBScanResult& scan);
 QString portwrightNotGeneratedReport();
 
 // "0xa36d8086": device first, then vendor.

@@ -19,6 +19,13 @@ struct USBPortMap {
     QByteArray portData;   // the port's address bytes (4 little-endian bytes when made from a number)
     QString comment;
     QString activeDevice;  // the first device attached below the port
+
+    // What the registry could not tell for certain, for the kext report. A Mac's registry
+    // leaves all of it unset.
+    bool numberInferred = false;    // neither the controller's layout nor the firmware numbers it
+    bool connectorInferred = false; // the registry knows no connector type for it
+    QString firmwareName;           // the firmware's own name, when it could not be used as is
+    QString leftOutReason;          // why the port stays out of the kext; empty when it goes in
 };
 
 // One USB host controller (an XHCI controller on the PCI bus).

@@ -390,8 +390,13 @@ QList<USBPortMap> scanPorts(const NativeUSBNode& controller)
         port.location = node->location;
         const auto connector = connectorProperty(properties);
         port.connector = connector ? *connector : inferredConnector(name, *node, attached);
+        port.connectorInferred = !connector && properties.text(kConnectorSourceKey) == kInferred;
         port.portData = *bytes;
         port.activeDevice = attached;
+        port.numberInferred = properties.text(kPortNumberSourceKey) == kInferred;
+        port.firmwareName = properties.text(kFirmwarePortNameKey);
+        if (properties.text(kConnectTypeKey) == kConnectTypeNotUsed)
+            port.leftOutReason = QStringLiteral("the firmware marks it \"not used\"");
         ports.append(port);
     }
 

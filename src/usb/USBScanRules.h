@@ -13,6 +13,19 @@
 // functions of their inputs; the scanner composes them.
 namespace velkor::usbscan {
 
+// Port node properties by which a registry built from another system's facts (the Linux sysfs
+// registry) says what it could not take from the hardware or the firmware.
+// "port-number-source": kInferred when the number is a guess. "connector-source": kInferred
+// when the registry knows no connector type, so that the scanner's own guess stands.
+inline const QString kPortNumberSourceKey = QStringLiteral("port-number-source");
+inline const QString kConnectorSourceKey = QStringLiteral("connector-source");
+inline const QString kInferred = QStringLiteral("inferred");
+// "firmware-port-name": the firmware's name of a port that the node carries under another name.
+inline const QString kFirmwarePortNameKey = QStringLiteral("firmware-port-name");
+// "connect-type": the firmware's _UPC view of the port; kConnectTypeNotUsed when it is not wired.
+inline const QString kConnectTypeKey = QStringLiteral("connect-type");
+inline const QString kConnectTypeNotUsed = QStringLiteral("not used");
+
 // The text before the first "@", or the whole text trimmed when it has no "@".
 QString shortName(const QString& text);
 

@@ -1,5 +1,9 @@
 #include "platform/linux/SysfsBuilders.h"
 
+#include "usb/USBScanRules.h"
+
+#include <QSet>
+
 #include <QRegularExpression>
 #include <algorithm>
 #include <utility>
@@ -14,6 +18,7 @@ constexpr int kMaxPortsPerHub = 255;
 constexpr int kMaxDevicesPerController = 1024;
 
 // Connector types as the firmware's _UPC and a Mac's "UsbConnector" give them.
+constexpr qint64 kConnectorUSB2StandardA = 0;
 constexpr qint64 kConnectorUSB3StandardA = 3;
 constexpr qint64 kConnectorTypeCUSB2Only = 8;
 constexpr qint64 kConnectorTypeCWithSwitch = 9;
@@ -31,8 +36,11 @@ struct RootPort {
     QString deviceDir;        // the attached device's folder, or empty
     const AcpiDevice* firmware = nullptr;
     QString name;
+    QString firmwareName;     // the firmware's name when name had to replace it
     quint32 number = 0;       // the xHCI port number
-    qint64 connector = kConnectorUSB3StandardA;
+    bool numberInferred = false;
+    std::optional<qint64> connector; // none when Linux knows nothing of the connector
+    QString connectType;      // the kernel's view of the firmware's _UPC: "hotplug", "not used"...
 };
 
 // The xHCI "Supported Protocol" capabilities: which of the controller's own port numbers speak
@@ -119,18 +127,25 @@ QString attachedDevice(const SysfsReader& reader, const QString& hubDir, int ind
     return reader.isDirectory(dir) ? dir : QString();
 }
 
-qint64 connectorFor(const SysfsReader& reader, const RootPort& port, bool hasPeer)
+// The connector type the firmware's _UPC would give, from what the kernel tells of the port;
+// none when it tells nothing that decides it.
+std::optional<qint64> connectorFor(const SysfsReader& reader, const RootPort& port, bool controllerHasUSB3)
 {
-    const QString connectType = reader.text(port.dir + QStringLiteral("/connect_type"));
-    if (connectType == QLatin1String("hardwired"))
+    if (port.connectType == QLatin1String("hardwired"))
         return kConnectorInternal;
+    // The USB 2 and the USB 3 port of one physical connector are peers.
+    const bool hasPeer = !reader.linkTarget(port.dir + QStringLiteral("/peer")).isEmpty();
     // The kernel links a port to its Type-C connector when the firmware describes one.
-    const bool typeC = !reader.linkTarget(port.dir + QStringLiteral("/connector")).isEmpty();
-    if (typeC)
+    if (!reader.linkTarget(port.dir + QStringLiteral("/connector")).isEmpty())
         return port.superSpeed || hasPeer ? kConnectorTypeCWithSwitch : kConnectorTypeCUSB2Only;
+    // The hub's "device removable" bit: a device that cannot be unplugged sits on an internal port.
     if (!port.deviceDir.isEmpty() && reader.text(port.deviceDir + QStringLiteral("/removable")) == QLatin1String("fixed"))
         return kConnectorInternal;
-    return kConnectorUSB3StandardA;
+    if (hasPeer || port.superSpeed)
+        return kConnectorUSB3StandardA;
+    if (controllerHasUSB3)
+        return kConnectorUSB2StandardA;
+    return std::nullopt;
 }
 
 QVariantMap deviceProperties(const SysfsReader& reader, const QString& dir, const QString& name, quint32 locationId)
@@ -244,27 +259,54 @@ void addXhciController(ScanContext& context, TreeRegistryNode& pciNode, const QS
         }
     }
 
-    // Port numbers: the firmware's _ADR; else the controller's own layout; else the USB 2 ports
-    // first and the USB 3 ports after them.
+    // Port numbers: the controller's own layout; else the firmware's _ADR; else a guess, USB 2
+    // ports first and the USB 3 ports after them, which the port says of itself.
     const auto layout = controllerPortLayout(context, pciDir);
     quint32 usb2Count = 0;
-    for (const RootPort& port : ports)
+    bool controllerHasUSB3 = false;
+    for (const RootPort& port : ports) {
         usb2Count = port.superSpeed ? usb2Count : std::max(usb2Count, static_cast<quint32>(port.index));
+        controllerHasUSB3 = controllerHasUSB3 || port.superSpeed;
+    }
     for (RootPort& port : ports) {
-        if (port.firmware && port.firmware->address && *port.firmware->address > 0 && *port.firmware->address <= 0xffffffff) {
-            port.number = static_cast<quint32>(*port.firmware->address);
-        } else if (layout) {
+        if (layout) {
             const auto& raw = port.superSpeed ? layout->usb3 : layout->usb2;
             const size_t position = static_cast<size_t>(port.index) - 1;
             port.number = position < raw.size() ? raw[position] : 0;
         }
-        if (port.number == 0)
+        if (port.number == 0 && port.firmware && port.firmware->address && *port.firmware->address > 0
+            && *port.firmware->address <= 0xffffffff)
+            port.number = static_cast<quint32>(*port.firmware->address);
+        if (port.number == 0) {
             port.number = port.superSpeed ? usb2Count + static_cast<quint32>(port.index) : static_cast<quint32>(port.index);
-        port.name = port.firmware && !port.firmware->name.isEmpty() && port.firmware->name != QLatin1String("\\")
-            ? port.firmware->name.toUpper()
-            : QStringLiteral("%1%2").arg(port.superSpeed ? QStringLiteral("SS") : QStringLiteral("HS")).arg(port.index, 2, 10, QLatin1Char('0'));
-        const bool hasPeer = !reader.linkTarget(port.dir + QStringLiteral("/peer")).isEmpty();
-        port.connector = connectorFor(reader, port, hasPeer);
+            port.numberInferred = true;
+        }
+        port.connectType = singleLine(reader.text(port.dir + QStringLiteral("/connect_type")));
+        port.connector = connectorFor(reader, port, controllerHasUSB3);
+    }
+
+    // Names: the firmware's, where the scanner takes it as a port name and no other port of the
+    // controller has it; else HSnn/SSnn, so that no port of the controller is lost.
+    QSet<QString> names;
+    for (RootPort& port : ports) {
+        const QString firmwareName =
+            port.firmware && port.firmware->name != QLatin1String("\\") ? port.firmware->name.toUpper() : QString();
+        if (usbscan::isPortName(firmwareName) && !names.contains(firmwareName)) {
+            port.name = firmwareName;
+            names.insert(firmwareName);
+        } else {
+            port.firmwareName = firmwareName;
+        }
+    }
+    for (RootPort& port : ports) {
+        if (!port.name.isEmpty())
+            continue;
+        const QString prefix = port.superSpeed ? QStringLiteral("SS") : QStringLiteral("HS");
+        int index = port.index;
+        do
+            port.name = prefix + QStringLiteral("%1").arg(index++, 2, 10, QLatin1Char('0'));
+        while (names.contains(port.name));
+        names.insert(port.name);
     }
     std::stable_sort(ports.begin(), ports.end(), [](const RootPort& a, const RootPort& b) {
         return std::pair(a.number, a.name) < std::pair(b.number, b.name);
@@ -294,8 +336,17 @@ void addXhciController(ScanContext& context, TreeRegistryNode& pciNode, const QS
         QVariantMap portProperties;
         portProperties.insert(QStringLiteral("name"), port.name);
         portProperties.insert(QStringLiteral("port"), littleEndianBytes(port.number));
-        portProperties.insert(QStringLiteral("UsbConnector"), port.connector);
+        if (port.connector)
+            portProperties.insert(QStringLiteral("UsbConnector"), *port.connector);
+        else
+            portProperties.insert(usbscan::kConnectorSourceKey, usbscan::kInferred);
         portProperties.insert(QStringLiteral("locationID"), static_cast<qint64>(location));
+        if (port.numberInferred)
+            portProperties.insert(usbscan::kPortNumberSourceKey, usbscan::kInferred);
+        if (!port.firmwareName.isEmpty())
+            portProperties.insert(usbscan::kFirmwarePortNameKey, port.firmwareName);
+        if (!port.connectType.isEmpty())
+            portProperties.insert(usbscan::kConnectTypeKey, port.connectType);
         if (port.firmware && !port.firmware->planePath.isEmpty())
             portProperties.insert(QStringLiteral("acpi-path"), port.firmware->planePath);
         const bool typeC = port.connector == kConnectorTypeCUSB2Only || port.connector == kConnectorTypeCWithSwitch;

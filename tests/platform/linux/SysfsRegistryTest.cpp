@@ -163,19 +163,24 @@ TEST_F(SysfsRegistryTest, XhciControllersHaveDriverNodesPortsAndAttachedDevices)
     EXPECT_FALSE(qemu.className.contains(QStringLiteral("USBXHCI")));
     EXPECT_TRUE(qemu.properties.value(QStringLiteral("CFBundleIdentifierKernel")).toString().contains(QStringLiteral("USBXHCI")));
     EXPECT_EQ(qemu.properties.value(QStringLiteral("name")).toByteArray(), QByteArray("SA0\0", 4));
-    // The firmware names the ports and numbers the USB 3 ports first; HS07 is hard-wired.
+    // The firmware names the ports and numbers the USB 3 ports first; HS07 is hard-wired, HS06
+    // and HS08 have no USB 3 peer on a controller with USB 3 ports: USB 2 only.
     EXPECT_EQ(portSummary(qemu), (QStringList{"SS01=1/3", "SS02=2/3", "SS03=3/3:QEMU USB HARDDRIVE", "SS04=4/3", "SS05=5/3",
                                                "SS06=6/3", "HS01=7/3:QEMU USB Keyboard", "HS02=8/3", "HS03=9/3", "HS04=10/3",
-                                               "HS05=11/3", "HS06=12/3", "HS07=13/255:QEMU USB Tablet", "HS08=14/3"}));
+                                               "HS05=11/3", "HS06=12/0", "HS07=13/255:QEMU USB Tablet", "HS08=14/0"}));
     const TreeRegistryNode& hs07 = child(qemu, QStringLiteral("HS07"));
     EXPECT_EQ(hs07.className, QStringLiteral("LinuxUSB20XHCIPort"));
     EXPECT_EQ(hs07.properties.value(QStringLiteral("name")).toString(), QStringLiteral("HS07"));
     EXPECT_EQ(child(qemu, QStringLiteral("SS01")).className, QStringLiteral("LinuxUSB30XHCIPort"));
 
-    // No firmware ports: HSnn/SSnn, USB 2 ports first. A hub with its devices behind it.
+    // No firmware ports and no readable port layout: HSnn/SSnn, numbers guessed USB 2 first
+    // and said to be guessed. A hub with its devices behind it.
     const TreeRegistryNode& nec = driverNode(registry(), QStringLiteral("S00"), QStringLiteral("0"));
     EXPECT_EQ(portSummary(nec), (QStringList{"HS01=1/3:QEMU USB Mouse", "HS02=2/3:QEMU USB Hub", "HS03=3/3", "HS04=4/3",
                                               "SS01=5/3", "SS02=6/3", "SS03=7/3", "SS04=8/3"}));
+    for (const auto& port : nec.serviceChildren)
+        EXPECT_EQ(port->properties.value(QStringLiteral("port-number-source")), QStringLiteral("inferred")) << port->name.toStdString();
+    EXPECT_FALSE(child(qemu, QStringLiteral("HS01")).properties.contains(QStringLiteral("port-number-source")));
     const TreeRegistryNode& hub = child(child(nec, QStringLiteral("HS02")), QStringLiteral("QEMU USB Hub"));
     EXPECT_EQ(hub.className, QStringLiteral("IOUSBHostDevice"));
     EXPECT_EQ(hub.properties.value(QStringLiteral("idVendor")), QVariant::fromValue<qint64>(0x0409));
