@@ -327,6 +327,9 @@ TEST(PortwrightStep, ScansThePlatformRegistry)
     auto pci = built.pciController("XHC1", 0x1b36, 0x000d);
     testing::TestRegistry::port(testing::TestRegistry::driver(pci, "XHC1", "AppleUSBXHCIPCI", 0x14000000), "HS01",
                                    {{"port", littleEndianBytes(7)}});
+    testing::TestRegistry::port(testing::TestRegistry::driver(built.pciController("XHC2", 0x1b36, 0x000e), "XHC2",
+                                                              "AppleUSBXHCIPCI", 0x15000000),
+                                "HS01", {{"port", littleEndianBytes(1)}, {"port-number-source", "inferred"}});
     environment.platform.registry = built.registry();
     writeFile(environment.toolsFolder() + "/usb.ids", "1b36  Red Hat, Inc.\n\t000d  QEMU XHCI Host Controller\n");
     StepContext context{log, environment.platform};
@@ -335,10 +338,14 @@ TEST(PortwrightStep, ScansThePlatformRegistry)
     const auto info = testing::readPlistDictionary(readFile(work + "/Portwright.kext/Contents/Info.plist"));
     ASSERT_TRUE(info.has_value());
     const QVariantMap all = info->value("IOKitPersonalities").toMap();
-    EXPECT_EQ(all.keys(), QStringList({"AppleUSBXHCIPCI Vendor1B36_1B36_000D", "Q35-XHC1"}));
+    EXPECT_EQ(all.keys(), QStringList({"AppleUSBXHCIPCI Vendor1B36_1B36_000D", "AppleUSBXHCIPCI Vendor1B36_1B36_000E",
+                                       "Q35-XHC1", "Q35-XHC2"}));
     EXPECT_EQ(all.value("AppleUSBXHCIPCI Vendor1B36_1B36_000D").toMap().value("model"),
               "Red Hat, Inc. QEMU XHCI Host Controller");
     EXPECT_TRUE(readText(work + "/Portwright-report.txt").contains("  HS01@00000007  port=07000000  UsbConnector=3\n"));
+    // Guessed port numbers: one warning, naming the controller.
+    EXPECT_EQ(log.lines.filter("WARNING").size(), 1);
+    EXPECT_TRUE(log.lines.filter("WARNING").value(0).contains("controller XHC2@15000000 (1b36:000e)")) << log.lines.join('\n').toStdString();
 }
 
 } // namespace
