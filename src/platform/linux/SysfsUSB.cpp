@@ -2,9 +2,8 @@
 
 #include "usb/USBScanRules.h"
 
-#include <QSet>
-
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -260,7 +259,7 @@ void addXhciController(ScanContext& context, TreeRegistryNode& pciNode, const QS
     }
 
     // Port numbers: the controller's own layout; else the firmware's _ADR; else a guess, USB 2
-    // ports first and the USB 3 ports after them, which the port says of itself.
+    // ports first and the USB 3 ports after them, and the port node says it is a guess.
     const auto layout = controllerPortLayout(context, pciDir);
     quint32 usb2Count = 0;
     bool controllerHasUSB3 = false;
