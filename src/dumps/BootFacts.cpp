@@ -181,8 +181,9 @@ QString flag(const std::optional<QByteArray>& value)
 }
 
 
-} // namespace
-
+// One EFI_LOAD_OPTION (the value of a Boot#### variable, without its attribute word) as
+// "description | device path"; the device path in the firmware's text form where the node type
+// is known, as the node's type, subtype and bytes otherwise.
 QString describeLoadOption(const QByteArray& option)
 {
     if (option.size() < 6)
@@ -197,6 +198,8 @@ QString describeLoadOption(const QByteArray& option)
         text += QStringLiteral(" (inactive)");
     return text;
 }
+
+} // namespace
 
 void writeFirmwareBootReport(const QString& machineRoot, const QString& to)
 {
