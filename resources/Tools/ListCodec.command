@@ -1,32 +1,45 @@
 #!/bin/bash
 # ListCodec.command: the HDA audio codecs of this machine, read from the kernel's ALSA listing
-# in /proc/asound: for each codec its name, vendor and subsystem IDs and revision, the facts
-# a layout-id for AppleALC is chosen from.
+# in /proc/asound: first, for each codec, its name, vendor and subsystem IDs and revision, the
+# facts a layout-id for AppleALC is chosen from; then each codec's whole listing (nodes, pin
+# default configurations, connections), which a layout is made from. A listing is cut at
+# 512 KiB, with a note saying so (a real one is some tens of kilobytes).
 #
-#   ListCodec.command [ASOUND-DIR]
+#   ListCodec.command [--root DIR | ASOUND-DIR]
 #
-# ASOUND-DIR is /proc/asound unless given (test trees). Prints nothing when the machine has no
-# HDA codec, so the caller can say so in its own words; always exits 0 after a listing.
+# --root reads DIR/proc/asound (a copy of the machine's file system, for test trees);
+# ASOUND-DIR names the ALSA folder itself; /proc/asound otherwise. Prints nothing when the
+# machine has no HDA codec, so the caller can say so in its own words; always exits 0 after a
+# listing.
 
 LC_ALL=C
 export LC_ALL
 
 case $1 in
     --help|-h)
-        echo "usage: ListCodec.command [ASOUND-DIR]"
-        echo "Lists the HDA audio codecs: name, address, vendor and subsystem IDs, revision."
+        echo "usage: ListCodec.command [--root DIR | ASOUND-DIR]"
+        echo "Lists the HDA audio codecs: name, address, vendor and subsystem IDs, revision; then each codec's full listing."
         exit 0 ;;
+    --root)
+        if [ -z "$2" ]; then
+            echo "usage: ListCodec.command [--root DIR | ASOUND-DIR]" >&2
+            exit 2
+        fi
+        set -- "${2%/}/proc/asound" ;;
     -*)
         echo "ListCodec: unknown option $1" >&2
-        echo "usage: ListCodec.command [ASOUND-DIR]" >&2
+        echo "usage: ListCodec.command [--root DIR | ASOUND-DIR]" >&2
         exit 2 ;;
 esac
 
 asound=${1:-/proc/asound}
 [ -d "$asound" ] || exit 0
 
+readonly listing_limit=524288
+
 shopt -s nullglob
 found=0
+codecs=()
 for card in "$asound"/card[0-9]*; do
     [ -d "$card" ] || continue
     cardname=
@@ -55,6 +68,21 @@ for card in "$asound"/card[0-9]*; do
         found=1
         echo "${card##*/}${cardname:+ ($cardname)} ${codec##*/}"
         printf '%s\n' "$entry"
+        codecs+=("$codec")
     done
+done
+
+for codec in "${codecs[@]}"; do
+    card=${codec%/*}
+    echo
+    echo "===== ${card##*/} ${codec##*/} full listing ====="
+    # One byte over the limit tells a cut listing from one that is exactly as long.
+    listing=$(head -c $((listing_limit + 1)) "$codec" 2>/dev/null | tr -d '\000')
+    if [ "${#listing}" -gt "$listing_limit" ]; then
+        printf '%s\n' "${listing:0:listing_limit}"
+        echo "[listing cut at $listing_limit bytes]"
+    else
+        printf '%s\n' "$listing"
+    fi
 done
 exit 0

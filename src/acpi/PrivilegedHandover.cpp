@@ -22,6 +22,7 @@ const Kind kKinds[] = {
     {"output", privileged::kOutputBytes},
     {"table", privileged::kTableBytes},
     {"bootlog", privileged::kBootLogBytes},
+    {"kernel-warnings", privileged::kBootLogBytes},
     {"efi-root", 0},
     {"efi", privileged::kEfiConfigBytes},
     {"xhci", privileged::kProtocolBytes},
@@ -169,6 +170,10 @@ private:
             if (name != QLatin1String("-"))
                 return fail(QStringLiteral("a boot log record has a name of its own"));
             facts.bootLog = bytes;
+        } else if (kind == "kernel-warnings") {
+            if (name != QLatin1String("-"))
+                return fail(QStringLiteral("a kernel warnings record has a name of its own"));
+            facts.kernelWarnings = bytes;
         } else if (kind == "efi-root") {
             if (facts.efiRoot || !m_request.efiRoots.contains(name))
                 return fail(QStringLiteral("an EFI root record names a folder that was not asked for"));

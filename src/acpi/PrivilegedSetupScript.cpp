@@ -146,6 +146,13 @@ if [ -n "$work" ]; then
             record_file bootlog - "$work/boot-log" "$boot_log_limit"
         fi
     fi
+    if [ "${#kernel_warnings_command[@]}" -gt 0 ]; then
+        bounded "$boot_log_seconds" /bin/sh -c 'limit=$1; shift; "$@" 2>/dev/null | head -c "$limit"' sh \
+            "$((boot_log_limit + 1))" "${kernel_warnings_command[@]}" > "$work/kernel-warnings" 2>/dev/null
+        if [ -s "$work/kernel-warnings" ]; then
+            record_file kernel-warnings - "$work/kernel-warnings" "$boot_log_limit"
+        fi
+    fi
 
     efi_root=''
     for candidate in "${efi_roots[@]}"; do
@@ -205,7 +212,8 @@ QString quotedList(const QStringList& words)
 
 PrivilegedRequest privilegedRequestFor(const Platform& platform, const QString& patchmatic)
 {
-    return {patchmatic, platform.machineRoot, platform.efiRoots, platform.commands.bootLogDump};
+    return {patchmatic, platform.machineRoot, platform.efiRoots, platform.commands.bootLogDump,
+            platform.commands.kernelWarningsDump};
 }
 
 QString privilegedSetupScript(const PrivilegedRequest& request)
@@ -215,6 +223,9 @@ QString privilegedSetupScript(const PrivilegedRequest& request)
         machineRoot.chop(1);
     const QStringList bootLog = request.bootLog.program.isEmpty() ? QStringList()
                                                                   : QStringList{request.bootLog.program} + request.bootLog.arguments;
+    const QStringList kernelWarnings = request.kernelWarnings.program.isEmpty()
+        ? QStringList()
+        : QStringList{request.kernelWarnings.program} + request.kernelWarnings.arguments;
     const QStringList lines{
         QStringLiteral("#!/bin/bash"),
         QStringLiteral("set -u"),
@@ -226,6 +237,7 @@ QString privilegedSetupScript(const PrivilegedRequest& request)
         QStringLiteral("machine_root=") + shellQuoted(machineRoot),
         QStringLiteral("efi_roots=") + quotedList(request.efiRoots),
         QStringLiteral("boot_log_command=") + quotedList(bootLog),
+        QStringLiteral("kernel_warnings_command=") + quotedList(kernelWarnings),
         QStringLiteral("readonly table_limit=%1 all_tables_limit=%2 output_limit=%3 boot_log_limit=%4 efi_limit=%5")
             .arg(privileged::kTableBytes)
             .arg(privileged::kAllTablesBytes)

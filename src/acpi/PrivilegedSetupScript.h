@@ -15,6 +15,7 @@ struct PrivilegedRequest {
     QString machineRoot;     // DMI and the xHCI debug files are read below it; "/" on the machine
     QStringList efiRoots;    // the candidate EFI roots, in order
     StockCommand bootLog;    // the boot-log dump's command, run as root
+    StockCommand kernelWarnings; // the kernel warnings command, run as root (same bounds)
 };
 
 PrivilegedRequest privilegedRequestFor(const Platform& platform, const QString& patchmatic);
@@ -31,7 +32,7 @@ constexpr qsizetype kIdentifierBytes = 256;          // one DMI value
 constexpr qsizetype kLogBytes = 64 * 1024;
 constexpr int kMostProtocolFiles = 256;
 // Everything together, with room for the record headers.
-constexpr qsizetype kHandoverBytes = kAllTablesBytes + kOutputBytes + kBootLogBytes + 2 * kEfiConfigBytes
+constexpr qsizetype kHandoverBytes = kAllTablesBytes + kOutputBytes + 2 * kBootLogBytes + 2 * kEfiConfigBytes
     + kMostProtocolFiles * kProtocolBytes + 4 * kIdentifierBytes + kLogBytes + 1024 * 1024;
 
 constexpr int kPatchmaticSeconds = 35;

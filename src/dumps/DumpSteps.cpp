@@ -3,6 +3,7 @@
 #include "base/CollectorError.h"
 #include "steps/PackageLayout.h"
 #include "steps/CommandCapture.h"
+#include "dumps/BootFacts.h"
 #include "dumps/EfiConfigCopy.h"
 #include "dumps/SystemReports.h"
 #include "privacy/TextMasking.h"
@@ -84,6 +85,9 @@ void collectSweepkitStyleDumps(StepContext& ctx, const QString& work, const QStr
         writeTextFile(inWork(package::bootLog), maskText(QString::fromUtf8(*privileged->bootLog)));
     else
         captureCommandOutput(commands.bootLogDump, kBootLogTimeout, inWork(package::bootLog));
+    // The first lines above stop early in the boot; the firmware's and ACPI's complaints later
+    // on are kept here, all of them.
+    writeKernelWarningsReport(ctx, inWork(package::kernelWarnings));
 
     ctx.log.log(QStringLiteral("Dump 5/9: video decode report..."));
     writeVDADecoderReport(ctx, inWork(package::videoDecode), locateTool(tools, QStringLiteral("VDADecoderChecker")));
@@ -96,6 +100,7 @@ void collectSweepkitStyleDumps(StepContext& ctx, const QString& work, const QStr
 
     ctx.log.log(QStringLiteral("Dump 8/9: looking for already-mounted EFI to copy CLOVER/OC without password hangs..."));
     copyAndSanitizeMountedEFIOnly(ctx, work, ctx.platform.efiRoots);
+    writeFirmwareBootReport(ctx.platform.machineRoot, inWork(package::firmwareBoot));
 
     ctx.log.log(QStringLiteral("Dump 9/13: PCI/USB controller summary..."));
     callReportWriter(usbReports.writePCIUSBControllersReport, ctx, inWork(package::pciUSBControllers));

@@ -27,6 +27,7 @@ struct CommandTable {
     StockCommand systemVersionDump;      // SystemVersion.txt
     StockCommand cpuBrandDump;           // Cpu.txt
     StockCommand bootLogDump;            // bootlog.txt
+    StockCommand kernelWarningsDump;     // KernelWarnings.txt
     StockCommand systemProfilerXmlDump;  // SysDump-Zantro.spx
     // System reports.
     StockCommand systemVersion;          // system-info.txt

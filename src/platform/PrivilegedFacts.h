@@ -33,6 +33,9 @@ std::optional<XhciPortRange> parseXhciProtocolCapability(const QString& text);
 struct PrivilegedFacts {
     // The boot log as root's run of the boot-log command printed it.
     std::optional<QByteArray> bootLog;
+    // The warning and error lines of this boot's kernel log as root's run of the kernel
+    // warnings command printed them.
+    std::optional<QByteArray> kernelWarnings;
     // The first candidate EFI root that exists as root sees it, and the bootloader
     // configurations below it, by their full source path.
     std::optional<QString> efiRoot;

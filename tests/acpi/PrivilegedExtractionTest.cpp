@@ -298,12 +298,14 @@ TEST_F(PrivilegedExtractionTest, RootGathersWhatOnlyRootCanReadForTheLaterSteps)
     platform.machineRoot = machine + "/";
     platform.efiRoots = {base + "/not mounted/EFI", efi, base + "/later"};
     platform.commands.bootLogDump = {"/bin/cat", {bootLog}};
+    platform.commands.kernelWarningsDump = {"/bin/sh", {"-c", "echo '<3>[ 42.1] ACPI Error: AE_NOT_FOUND'"}};
     platform.privilegedFacts = std::make_shared<PrivilegedFactsStore>();
 
     extract();
 
     const auto facts = platform.privilegedFacts->current();
     EXPECT_EQ(facts->bootLog, QByteArray("kernel: line one\n"));
+    EXPECT_EQ(facts->kernelWarnings, QByteArray("<3>[ 42.1] ACPI Error: AE_NOT_FOUND\n"));
     EXPECT_EQ(facts->efiRoot, efi);
     EXPECT_EQ(facts->efiConfigs, (std::map<QString, QByteArray>{{efi + "/CLOVER/config.plist", "<plist>clover</plist>"},
                                                                  {efi + "/OC/config.plist", "<plist>oc</plist>"}}));

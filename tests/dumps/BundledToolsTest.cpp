@@ -93,15 +93,62 @@ TEST(SystemProfilerTool, ListsTheHardwareAsAValidPropertyListWithoutIdentifiers)
     EXPECT_TRUE(text.contains("      Memory: 16 GB\n"));
 }
 
-TEST(ListCodecTool, ListsEachHDACodecsIdentityAndNothingWithoutCodecs)
+TEST(ListCodecTool, ListsEachCodecsIdentityThenItsWholeListingBoundedInSize)
 {
-    EXPECT_EQ(run("/bin/bash", {builtTool("ListCodec.command"), testData("dumps/asound")}),
-              "card0 (PCH) codec#0\nCodec: Realtek ALC892\n  Address: 0\n  Vendor Id: 0x10ec0892\n  Subsystem Id: 0x1458a002\n"
-              "  Revision Id: 0x100302\n\ncard0 (PCH) codec#2\nCodec: Intel Kabylake HDMI\n  Address: 2\n"
-              "  Vendor Id: 0x8086280b\n  Subsystem Id: 0x80860101\n  Revision Id: 0x100000\n");
+    MachineTree m;
+    for (const QString& name : QStringList{"card0/id", "card0/codec#0", "card0/codec#2", "card1/id"})
+        m.put("proc/asound/" + name, readFile(testData("dumps/asound/" + name)));
+    const QString listing = run("/bin/bash", {builtTool("ListCodec.command"), "--root", m.root()});
+    const QString summary = "card0 (PCH) codec#0\nCodec: Realtek ALC892\n  Address: 0\n  Vendor Id: 0x10ec0892\n  Subsystem Id: 0x1458a002\n"
+                            "  Revision Id: 0x100302\n\ncard0 (PCH) codec#2\nCodec: Intel Kabylake HDMI\n  Address: 2\n"
+                            "  Vendor Id: 0x8086280b\n  Subsystem Id: 0x80860101\n  Revision Id: 0x100000\n";
+    EXPECT_TRUE(listing.startsWith(summary + "\n===== card0 codec#0 full listing =====\n")) << listing.toStdString();
+    EXPECT_TRUE(listing.contains("\n===== card0 codec#2 full listing =====\n" + readText(testData("dumps/asound/card0/codec#2"))));
+    EXPECT_TRUE(listing.contains(readText(testData("dumps/asound/card0/codec#0"))));
+
+    // A listing that never ends (a broken driver) is cut, and says so.
+    m.put("proc/asound/card0/codec#0", readFile(testData("dumps/asound/card0/codec#0")) + QByteArray(600 * 1024, 'x'));
+    const QString cut = run("/bin/bash", {builtTool("ListCodec.command"), "--root", m.root()});
+    EXPECT_TRUE(cut.contains("x\n[listing cut at 524288 bytes]\n\n===== card0 codec#2")) << cut.right(200).toStdString();
+    EXPECT_LT(cut.size(), 530 * 1024);
+
     QTemporaryDir empty;
-    EXPECT_EQ(run("/bin/bash", {builtTool("ListCodec.command"), empty.path()}), "");
+    EXPECT_EQ(run("/bin/bash", {builtTool("ListCodec.command"), "--root", empty.path()}), "");
     EXPECT_EQ(run("/bin/bash", {builtTool("ListCodec.command"), empty.filePath("missing")}), "");
+}
+
+TEST(KernelDriversTool, ListsEachDevicesBoundDriverThenTheMatchingModules)
+{
+    MachineTree m;
+    addDesktopHardware(m);
+    m.put("sys/bus/pci/devices/0000:00:1f.3/class", "0x040300\n");
+    m.put("sys/bus/pci/devices/0000:00:1f.3/vendor", "0x8086\n");
+    m.put("sys/bus/pci/devices/0000:00:1f.3/device", "0xa348\n");
+    m.link("sys/bus/usb/devices/1-2/driver", "../../../bus/usb/drivers/usb");
+    m.link("sys/bus/usb/devices/1-2/1-2:1.0/driver", "../../../../bus/usb/drivers/usb-storage");
+    m.put("sys/bus/usb/devices/1-2:1.0/bInterfaceClass", "08\n"); // an interface, not a device
+    m.put("proc/modules", "i915 3911680 30 - Live 0x0\nr8169 106496 0 - Live 0x0\nzram 32768 2 - Live 0x0\n");
+    const QString tool = builtTool("kernel-drivers");
+
+    const QString listing = run(tool, {"--root", m.root(), "--modules", "i915|r8169|thunderbolt"});
+    for (const QString& line : QStringList{
+             "  0000:00:02.0  class 030000  8086:3e9b  subsystem 1028:0869  driver i915\n",
+             "  0000:00:1f.3  class 040300  8086:a348  subsystem -:-  driver none\n",
+             "  1-2  0781:5581  Ultra <USB> 3.0  driver usb; interfaces 1-2:1.0=usb-storage\n",
+             "Loaded modules matching the drivers of interest:\ni915 3911680 30 - Live 0x0\nr8169 106496 0 - Live 0x0\n"})
+        EXPECT_TRUE(listing.contains(line)) << line.toStdString() << "\n" << listing.toStdString();
+    EXPECT_FALSE(listing.contains("zram"));
+    EXPECT_FALSE(listing.contains("PLANTEDUSB"));
+    EXPECT_FALSE(listing.contains("1-2:1.0  ")) << "an interface is not listed as a device";
+
+    // No matching module fails as the filter does, after the device listing.
+    const ProcessOutcome none = runProcessRaw(tool, {"--root", m.root(), "--modules", "nouveau"}, std::nullopt, 30);
+    EXPECT_EQ(none.exitStatus, 1);
+    EXPECT_TRUE(none.output.contains("driver i915"));
+    QTemporaryDir empty;
+    EXPECT_EQ(run(tool, {"--root", empty.path()}),
+              "PCI devices (address, class, vendor:device, subsystem vendor:device, driver):\n  none listed in sysfs\n\n"
+              "USB devices (port, vendor:product, name, driver; interface drivers):\n  none listed in sysfs\n");
 }
 
 TEST(CPUFriendDumpTool, WritesThePowerManagementFilesIntoTheFolder)

@@ -25,6 +25,8 @@ struct DumpsFixture {
     {
         QDir().mkpath(work());
         QDir().mkpath(fakes());
+        // The steps that read the machine (mount table, firmware variables) read this tree.
+        env.platform.machineRoot = env.path("machine");
     }
     QString work() const { return env.path("work"); }
     QString fakes() const { return env.path("fakes"); }

@@ -144,3 +144,53 @@ TEST(EfiConfigCopy, WhatRootReadOnAPartitionHiddenFromTheUserIsCopied)
     EXPECT_TRUE(clover.contains("<key>SerialNumber</key>\n\t\t<string>XX-MASKED-XX</string>")) << clover.toStdString();
     EXPECT_FALSE(clover.contains("C02XK1ZZJV3Q"));
 }
+
+// A stick the desktop mounted, found through the mount table after the candidate roots. Only
+// file systems on a block device are looked at; a network share, a pseudo file system and an
+// automount point not mounted yet are never entered, and a link in a configuration's place is
+// refused with a log line while a later volume still gives that configuration.
+TEST(EfiConfigCopy, ConfigurationsOnAnyMountedVolumeAreFoundAfterTheCandidateRoots)
+{
+    const QString efiStick = "/media/zoë/EFI";
+    const struct {
+        const char* table;     // file below the machine root
+        QByteArray content;
+        QStringList log;
+    } cases[] = {
+        {"proc/self/mountinfo",
+         "22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw\n"
+         "30 22 0:5 / /proc rw - proc proc rw\n"
+         "40 22 0:44 / /srv/share rw - nfs4 server:/export rw\n"
+         "41 22 0:45 / /mnt/tmp rw - tmpfs tmpfs rw\n"
+         "42 22 0:46 / /boot/efi rw - autofs systemd-1 rw\n"
+         "50 22 8:17 / /media/zo\303\253/OLD\\040STICK rw - vfat /dev/sdb1 rw\n"
+         "51 22 8:33 / /media/zo\303\253/EFI rw,nosuid shared:9 - vfat /dev/sdc1 rw,fmask=0022\n",
+         {"CLOVER config.plist not found on mounted EFI.",
+          "OC config.plist at /media/zoë/OLD STICK/EFI/OC/config.plist (/dev/sdb1) refused: it is a symbolic link, not a regular file.",
+          "OC config.plist found at /media/zoë/EFI/EFI/OC/config.plist (/dev/sdc1).",
+          "OC config.plist copied as OC-config.plist and sanitized at root."}},
+        {"proc/mounts",
+         "/dev/sdc1 /media/zo\303\253/EFI vfat rw 0 0\nserver:/export /srv/share nfs4 rw 0 0\n",
+         {"CLOVER config.plist not found on mounted EFI.",
+          "OC config.plist found at /media/zoë/EFI/EFI/OC/config.plist (/dev/sdc1).",
+          "OC config.plist copied as OC-config.plist and sanitized at root."}},
+    };
+    for (const auto& c : cases) {
+        DumpsFixture f;
+        const QString machine = f.env.platform.machineRoot;
+        writeFile(machine + "/" + c.table, c.content);
+        writeFile(machine + efiStick + "/EFI/OC/config.plist", kCloverConfig);
+        // Each of these would be the wrong configuration.
+        for (const QString& elsewhere : QStringList{"/srv/share", "/mnt/tmp", "/boot/efi", "/proc"})
+            writeFile(machine + elsewhere + "/EFI/CLOVER/config.plist", "<plist>not this one</plist>");
+        QDir().mkpath(machine + "/media/zoë/OLD STICK/EFI/OC");
+        QFile::link("/dev/zero", machine + "/media/zoë/OLD STICK/EFI/OC/config.plist");
+
+        copyAndSanitizeMountedEFIOnly(f.ctx, f.work(), {f.env.path("missing")});
+
+        EXPECT_EQ(f.log.lines, c.log) << c.table;
+        EXPECT_FALSE(QFileInfo::exists(f.work() + "/CLOVER-config.plist")) << c.table;
+        const QString openCore = readText(f.work() + "/OC-config.plist");
+        EXPECT_TRUE(openCore.contains("<key>SerialNumber</key>\n\t\t<string>XX-MASKED-XX</string>")) << openCore.toStdString();
+    }
+}

@@ -43,6 +43,12 @@ void addDumpCommands(CommandTable& table, const AppBundle& bundle)
     table.bootLogDump = shellCommand(QStringLiteral(
         "(/usr/bin/journalctl -b --no-pager -q 2>/dev/null | /usr/bin/head -400 | /usr/bin/grep . || "
         "/usr/bin/dmesg 2>/dev/null | /usr/bin/head -400) | /usr/bin/sed 's/\\(SerialNumber:\\).*/\\1 XX-MASKED-XX/'"));
+    // The warning and error lines of this boot's kernel log, each with its priority ("<4>"),
+    // from the kernel's ring buffer or, where that is closed to users, from the journal, which
+    // lets the adm group and the user's own session read it.
+    table.kernelWarningsDump = shellCommand(QStringLiteral(
+        "/usr/bin/dmesg -r --level=emerg,alert,crit,err,warn 2>/dev/null || "
+        "/usr/bin/journalctl -k -b -p warning --no-pager -q -o short-monotonic 2>/dev/null | /usr/bin/grep ."));
     table.systemProfilerXmlDump = {profiler,
                                    {QStringLiteral("-xml"), QStringLiteral("SPHardwareDataType"), QStringLiteral("SPDisplaysDataType"),
                                     QStringLiteral("SPPCIDataType"), QStringLiteral("SPUSBDataType"), QStringLiteral("SPAudioDataType"),
@@ -54,12 +60,10 @@ void addDumpCommands(CommandTable& table, const AppBundle& bundle)
     table.hardwareOverview = {profiler, {QStringLiteral("SPHardwareDataType")}};
     table.displaysOverview = {profiler, {QStringLiteral("SPDisplaysDataType")}};
     table.fileType = {QStringLiteral("/usr/bin/file"), {}};
-    // Loadable modules from lsmod or /proc/modules; a kernel without module support lists its
-    // built-in drivers under /sys/module instead.
-    table.loadedKextsFiltered = shellCommand(
-        QStringLiteral("(/sbin/lsmod 2>/dev/null || /usr/bin/cat /proc/modules 2>/dev/null || /usr/bin/ls -1 /sys/module 2>/dev/null) "
-                       "| /usr/bin/grep -E -i '")
-        + kDriverPattern + QLatin1Char('\''));
+    // Each PCI and USB device with its IDs and the driver bound to it, from sysfs, then the
+    // loaded modules of interest (lsmod, /proc/modules or /sys/module); exits 1 when no module
+    // matches, as the filter of the loaded-extension listing does.
+    table.loadedKextsFiltered = {bundledTool(bundle, QStringLiteral("kernel-drivers")), {QStringLiteral("--modules"), kDriverPattern}};
     table.powerSettings = {power, {QStringLiteral("-g")}};
     table.powerAssertions = {power, {QStringLiteral("-g"), QStringLiteral("assertions")}};
     table.powerSchedule = {power, {QStringLiteral("-g"), QStringLiteral("sched")}};

@@ -70,8 +70,10 @@ TEST(LinuxCommandTable, OnThisMachineEveryDumpHasRealContentAndNoIdentifier)
     const QString w = work + "/";
     for (const QString& name : QStringList{"Pmset.txt", "Bootargs.txt", "KernelVersion.txt", "SystemVersion.txt", "bootlog.txt",
                                 "SysDump-Zantro.spx", "VDADecoderChecker.txt", "AudioCodecs.txt", "KextsLoaded.txt",
-                                "PowerManagement.txt", "system-info.txt"})
+                                "PowerManagement.txt", "system-info.txt", "KernelWarnings.txt", "FirmwareBoot.txt"})
         EXPECT_FALSE(readText(w + name).startsWith("Failure/timeout while running ")) << name.toStdString();
+    EXPECT_TRUE(readText(w + "KextsLoaded.txt").contains("\nPCI devices (address, class, vendor:device, subsystem vendor:device, driver):\n"));
+    EXPECT_TRUE(readText(w + "FirmwareBoot.txt").contains("\nBoot mode: "));
 
     EXPECT_EQ(readText(w + "KernelVersion.txt"), maskText(firstLineBefore(readText("/proc/version"), ';')) + "\n");
     EXPECT_EQ(readText(w + "Bootargs.txt"), maskText(readText("/proc/cmdline")));
