@@ -72,7 +72,13 @@ void copyAndSanitizeMountedEFIOnly(StepContext& ctx, const QString& to, const QS
             copyFile(source, destination);
         if (!ctx.platform.propertyLists)
             throw CollectorError::operationFailed(QStringLiteral("No property list service to convert ") + destination);
-        sanitizeTextLikeFile(*ctx.platform.propertyLists, destination);
+        FileSanitizing sanitized = sanitizeTextLikeFile(*ctx.platform.propertyLists, destination);
+        for (MachineIdentifier& identifier : sanitized.configuredIdentifiers)
+            ctx.configuredIdentifiers->push_back(std::move(identifier));
+        if (!sanitized.masked) {
+            ctx.log.log(unmaskableFileWarning(config.destination));
+            continue;
+        }
         ctx.log.log(config.name + QStringLiteral(" config.plist copied as ") + config.destination
                     + QStringLiteral(" and sanitized at root."));
     }
