@@ -77,7 +77,7 @@ int main()
 
     timer.restart();
     PrivacyAudit audit(identifiers);
-    const PrivacyAuditResult result = audit.run(work, dir.filePath("withheld"));
+    const PrivacyAuditResult result = audit.run(work);
     const double auditSeconds = double(timer.nsecsElapsed()) / 1e9;
 
     std::printf("work folder: %.0f MB in %d files, %zu identifiers (%zu spellings)\n", double(bytes) / kMB,

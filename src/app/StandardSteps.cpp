@@ -23,7 +23,11 @@ void sanitizeWorkFolder(StepContext& context, const QString& work)
 {
     if (!context.platform.propertyLists)
         throw CollectorError::operationFailed(QStringLiteral("No property-list service to convert property lists with."));
-    sanitizeDirectory(*context.platform.propertyLists, work);
+    FolderSanitizing sanitized = sanitizeDirectory(*context.platform.propertyLists, work);
+    for (const QString& removed : sanitized.removed)
+        context.log.log(unmaskableFileWarning(removed));
+    for (MachineIdentifier& identifier : sanitized.configuredIdentifiers)
+        context.configuredIdentifiers->push_back(std::move(identifier));
 }
 
 } // namespace

@@ -12,6 +12,7 @@ namespace velkor {
 namespace {
 
 constexpr qsizetype kShortestIdentifier = 4;
+constexpr qsizetype kShortestName = 3;
 
 // Texts firmware puts where a real value is missing; they identify nobody.
 const QStringList& placeholderTexts()
@@ -26,12 +27,44 @@ const QStringList& placeholderTexts()
     return placeholders;
 }
 
-// Account names that every Linux machine has; they name no person.
-const QStringList& sharedAccountNames()
+// Names every machine of a kind shares, so they name nobody: the operating systems' own names
+// (which installers and live sessions give as host and login name, "debian", "ubuntu"), their
+// default accounts ("pi", "liveuser", "amnesia") and generic host names. Masking one of them
+// would mask the OS name in every report (NAME="Debian GNU/Linux").
+const QStringList& sharedNames()
 {
-    static const QStringList names{QStringLiteral("root"), QStringLiteral("user"), QStringLiteral("admin"),
-                                   QStringLiteral("guest"), QStringLiteral("nobody"), QStringLiteral("localhost")};
+    static const QStringList names{
+        QStringLiteral("root"), QStringLiteral("user"), QStringLiteral("admin"), QStringLiteral("administrator"),
+        QStringLiteral("guest"), QStringLiteral("nobody"), QStringLiteral("test"), QStringLiteral("default"),
+        QStringLiteral("localhost"), QStringLiteral("localhost.localdomain"), QStringLiteral("localdomain"),
+        QStringLiteral("linux"), QStringLiteral("computer"), QStringLiteral("desktop"), QStringLiteral("laptop"),
+        QStringLiteral("live"), QStringLiteral("liveuser"), QStringLiteral("livecd"), QStringLiteral("amnesia"),
+        QStringLiteral("debian"), QStringLiteral("ubuntu"), QStringLiteral("kubuntu"), QStringLiteral("xubuntu"),
+        QStringLiteral("lubuntu"), QStringLiteral("mint"), QStringLiteral("linuxmint"), QStringLiteral("fedora"),
+        QStringLiteral("centos"), QStringLiteral("rhel"), QStringLiteral("rocky"), QStringLiteral("alma"),
+        QStringLiteral("arch"), QStringLiteral("archlinux"), QStringLiteral("manjaro"), QStringLiteral("endeavouros"),
+        QStringLiteral("opensuse"), QStringLiteral("suse"), QStringLiteral("gentoo"), QStringLiteral("alpine"),
+        QStringLiteral("pop-os"), QStringLiteral("elementary"), QStringLiteral("zorin"), QStringLiteral("kali"),
+        QStringLiteral("parrot"), QStringLiteral("deepin"), QStringLiteral("nixos"), QStringLiteral("void"),
+        QStringLiteral("garuda"), QStringLiteral("solus"), QStringLiteral("steamos"), QStringLiteral("deck"),
+        QStringLiteral("raspberrypi"), QStringLiteral("pi"),
+    };
     return names;
+}
+
+bool isNameKind(IdentifierKind kind)
+{
+    return kind == IdentifierKind::LoginName || kind == IdentifierKind::HostName || kind == IdentifierKind::PersonalName
+        || kind == IdentifierKind::NetworkName;
+}
+
+// "0000:00:14.0": where a USB root hub's serial should be, the kernel gives its controller's
+// PCI address, which is in every listing of the machine's buses.
+bool isPciAddress(const QString& value)
+{
+    static const QRegularExpression pci(QStringLiteral("^(?:[0-9a-f]{4}:)?[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7]$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return pci.match(value).hasMatch();
 }
 
 bool isMadeOfOneCharacter(const QString& value)
@@ -69,9 +102,53 @@ QByteArray utf16(const QString& text, bool bigEndian)
     return bytes;
 }
 
-bool isWordByte(unsigned char byte)
+bool isWordCharacter(char32_t c)
 {
-    return (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || byte >= 0x80;
+    return QChar::isLetterOrNumber(c);
+}
+
+// The character that ends just before `at`: a UTF-8 sequence, or one byte taken as Latin-1
+// where the bytes are not UTF-8 (a file in an 8-bit encoding).
+char32_t characterBefore(const unsigned char* bytes, qsizetype at)
+{
+    qsizetype lead = at - 1;
+    while (lead > 0 && at - lead < 4 && (bytes[lead] & 0xC0) == 0x80)
+        --lead;
+    const QString decoded = QString::fromUtf8(reinterpret_cast<const char*>(bytes + lead), at - lead);
+    const QList<uint> points = decoded.toUcs4();
+    if (points.size() == 1 && points.front() != 0xFFFD)
+        return points.front();
+    return bytes[at - 1];
+}
+
+char32_t characterAt(const unsigned char* bytes, qsizetype at, qsizetype size)
+{
+    const unsigned char lead = bytes[at];
+    const qsizetype length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+    if (length > 1 && at + length <= size) {
+        const QList<uint> points = QString::fromUtf8(reinterpret_cast<const char*>(bytes + at), length).toUcs4();
+        if (points.size() == 1 && points.front() != 0xFFFD)
+            return points.front();
+    }
+    return lead;
+}
+
+bool isWordUnit(char16_t unit)
+{
+    return !QChar::isSurrogate(unit) && isWordCharacter(unit);
+}
+
+// The interface identifier an IPv6 address derives from a MAC address (modified EUI-64), as
+// addresses are printed: four groups, leading zeros dropped ("8e16:45ff:fe12:3456").
+QString eui64InterfaceId(const QString& digits)
+{
+    QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    bytes[0] = char(bytes[0] ^ 0x02);
+    const QByteArray id = bytes.left(3) + QByteArray("\xFF\xFE", 2) + bytes.mid(3);
+    QStringList groups;
+    for (int at = 0; at < 8; at += 2)
+        groups.append(QString::number((uint(uchar(id[at])) << 8) | uchar(id[at + 1]), 16));
+    return groups.join(QLatin1Char(':'));
 }
 
 } // namespace
@@ -79,14 +156,16 @@ bool isWordByte(unsigned char byte)
 bool IdentifierSet::isWorthChecking(const MachineIdentifier& candidate)
 {
     const QString value = candidate.value.trimmed();
-    if (value.size() < kShortestIdentifier || isMadeOfOneCharacter(value))
+    // Three letters make a login or host name ("bob"); other identifiers are longer.
+    const qsizetype shortest = isNameKind(candidate.kind) ? kShortestName : kShortestIdentifier;
+    if (value.size() < shortest || isMadeOfOneCharacter(value) || isPciAddress(value))
         return false;
     for (const QString& placeholder : placeholderTexts()) {
         if (value.compare(placeholder, Qt::CaseInsensitive) == 0)
             return false;
     }
-    if (candidate.kind == IdentifierKind::LoginName || candidate.kind == IdentifierKind::HostName) {
-        for (const QString& shared : sharedAccountNames()) {
+    if (isNameKind(candidate.kind)) {
+        for (const QString& shared : sharedNames()) {
             if (value.compare(shared, Qt::CaseInsensitive) == 0)
                 return false;
         }
@@ -119,6 +198,24 @@ IdentifierSet::IdentifierSet(const std::vector<MachineIdentifier>& candidates)
             addForms(index, pairs.join(QLatin1Char(':')));
             addForms(index, pairs.join(QLatin1Char('-')));
             addForms(index, digits);
+            addForms(index, pairs.join(QLatin1Char('_'))); // BlueZ: /org/bluez/hci0/dev_5C_F3_70_12_34_56
+            addForms(index, QStringLiteral("enx") + digits, 3); // udev's name for a USB network adapter
+            addForms(index, eui64InterfaceId(digits)); // its IPv6 addresses without privacy extensions
+        } else if (identifier.kind == IdentifierKind::UUID) {
+            addForms(index, identifier.value);
+            // machine-id and boot id: printed with and without the hyphens of a UUID.
+            QString hex = identifier.value;
+            hex.remove(QLatin1Char('-'));
+            static const QRegularExpression hex32(QStringLiteral("^[0-9a-fA-F]{32}$"));
+            if (hex32.match(hex).hasMatch()) {
+                const QString hyphenated = hex.mid(0, 8) + QLatin1Char('-') + hex.mid(8, 4) + QLatin1Char('-') + hex.mid(12, 4)
+                    + QLatin1Char('-') + hex.mid(16, 4) + QLatin1Char('-') + hex.mid(20);
+                addForms(index, hex.compare(identifier.value, Qt::CaseInsensitive) == 0 ? hyphenated : hex);
+            }
+        } else if (identifier.kind == IdentifierKind::HostName && identifier.value.contains(QLatin1Char('-'))) {
+            addForms(index, identifier.value);
+            // Device-mapper doubles the hyphens of an LVM name: smith--laptop--vg-root.
+            addForms(index, QString(identifier.value).replace(QLatin1Char('-'), QStringLiteral("--")));
         } else if (identifier.kind == IdentifierKind::ProductKey) {
             addForms(index, identifier.value);
             // Registry listings print table bytes as hexadecimal digits.
@@ -135,13 +232,13 @@ IdentifierSet::IdentifierSet(const std::vector<MachineIdentifier>& candidates)
     m_search.build();
 }
 
-void IdentifierSet::addForms(int identifier, const QString& spelling)
+void IdentifierSet::addForms(int identifier, const QString& spelling, qsizetype keptPrefix)
 {
     // Case does not matter to the search, so one spelling covers upper, lower and mixed case.
     const bool wholeToken = m_identifiers[size_t(identifier)].kind != IdentifierKind::ProductKey;
-    m_forms.push_back({identifier, Encoding::Utf8, spelling.toUtf8(), wholeToken});
-    m_forms.push_back({identifier, Encoding::Utf16LE, utf16(spelling, false), wholeToken});
-    m_forms.push_back({identifier, Encoding::Utf16BE, utf16(spelling, true), wholeToken});
+    m_forms.push_back({identifier, Encoding::Utf8, spelling.toUtf8(), wholeToken, keptPrefix});
+    m_forms.push_back({identifier, Encoding::Utf16LE, utf16(spelling, false), wholeToken, keptPrefix * 2});
+    m_forms.push_back({identifier, Encoding::Utf16BE, utf16(spelling, true), wholeToken, keptPrefix * 2});
 }
 
 std::vector<MachineIdentifier> identifiersFromRegistry(const Registry& registry)
@@ -170,14 +267,14 @@ bool matchIsWholeToken(const QByteArray& data, const IdentifierForm& form, qsize
     const qsizetype end = start + length;
     switch (form.encoding) {
     case Encoding::Utf8:
-        return (start == 0 || !isWordByte(bytes[start - 1])) && (end >= data.size() || !isWordByte(bytes[end]));
+        return (start == 0 || !isWordCharacter(characterBefore(bytes, start)))
+            && (end >= data.size() || !isWordCharacter(characterAt(bytes, end, data.size())));
     case Encoding::Utf16LE:
-        // A neighbouring character is a low byte followed by a zero high byte.
-        return (start < 2 || bytes[start - 1] != 0 || !isWordByte(bytes[start - 2]))
-            && (end + 1 >= data.size() || bytes[end + 1] != 0 || !isWordByte(bytes[end]));
+        return (start < 2 || !isWordUnit(char16_t(bytes[start - 1] << 8 | bytes[start - 2])))
+            && (end + 1 >= data.size() || !isWordUnit(char16_t(bytes[end + 1] << 8 | bytes[end])));
     case Encoding::Utf16BE:
-        return (start < 2 || bytes[start - 2] != 0 || !isWordByte(bytes[start - 1]))
-            && (end + 1 >= data.size() || bytes[end] != 0 || !isWordByte(bytes[end + 1]));
+        return (start < 2 || !isWordUnit(char16_t(bytes[start - 2] << 8 | bytes[start - 1])))
+            && (end + 1 >= data.size() || !isWordUnit(char16_t(bytes[end] << 8 | bytes[end + 1])));
     }
     return true;
 }
@@ -216,7 +313,7 @@ QString maskIdentifiersInText(const QString& text, const IdentifierSet& set, std
         if (match.start < copied)
             continue;
         const IdentifierForm& form = set.forms()[size_t(match.pattern)];
-        result.append(bytes.constData() + copied, match.start - copied);
+        result.append(bytes.constData() + copied, match.start - copied + form.keptPrefix);
         result.append(maskTextFor(set.identifiers()[size_t(form.identifier)].kind).toUtf8());
         copied = match.start + match.length;
         if (replacedPerIdentifier) {

@@ -22,6 +22,9 @@ struct IdentifierForm {
     // Most values count only as whole words, so that a short name inside a longer word stays.
     // A product key counts anywhere, also inside a longer run of hexadecimal digits.
     bool wholeTokenOnly = true;
+    // Bytes at the start of the spelling that are not the identifier and stay when it is
+    // masked: the "enx" of an interface named after its MAC address.
+    qsizetype keptPrefix = 0;
 };
 
 // The identifiers the audit looks for, with every spelling of each, and one search over all.
@@ -36,11 +39,13 @@ public:
     const MultiPatternSearch& search() const { return m_search; }
     bool empty() const { return m_identifiers.empty(); }
 
-    // Values the audit never looks for: too short to be sure, placeholders, repeated characters.
+    // Values the audit never looks for: too short to be sure, placeholders, repeated characters,
+    // PCI addresses (a USB root hub's "serial"), and the names of operating systems and of
+    // their default accounts and hosts, which every such machine shares.
     static bool isWorthChecking(const MachineIdentifier& candidate);
 
 private:
-    void addForms(int identifier, const QString& spelling);
+    void addForms(int identifier, const QString& spelling, qsizetype keptPrefix = 0);
     std::vector<MachineIdentifier> m_identifiers;
     std::vector<IdentifierForm> m_forms;
     MultiPatternSearch m_search;
@@ -49,7 +54,8 @@ private:
 // The identifiers the registry's platform node carries (serial number and UUID).
 std::vector<MachineIdentifier> identifiersFromRegistry(const Registry& registry);
 
-// Whether a match of the form stands as a whole token in the data (per its encoding).
+// Whether a match of the form stands as a whole token in the data (per its encoding): the
+// characters on either side are not letters or digits in Unicode's sense.
 bool matchIsWholeToken(const QByteArray& data, const IdentifierForm& form, qsizetype start, qsizetype length);
 
 // The mask text that stands in for an identifier of the kind.

@@ -44,14 +44,10 @@ QByteArray linkTarget(const QString& path)
     return QFile::encodeName(QFile::symLinkTarget(path));
 }
 
-void moveOut(const PackageFile& file, const QString& withheldFolder)
+// A file that holds an identifier it cannot be masked in leaves the package for good: deleted
+// at once, never parked where it could outlive the run.
+void leaveOut(const PackageFile& file)
 {
-    const QString destination = withheldFolder + QLatin1Char('/') + file.relative;
-    createDirectories(QFileInfo(destination).absolutePath());
-    removePath(destination);
-    if (!file.isLink && QFile::rename(file.path, destination))
-        return;
-    // A link, or a file that cannot be moved: it leaves the package all the same.
     removePath(file.path);
 }
 
@@ -80,7 +76,7 @@ std::vector<MachineIdentifier> cleanMsdmTables(const std::vector<PackageFile>& f
 
 } // namespace
 
-PrivacyAuditResult PrivacyAudit::run(const QString& work, const QString& withheldFolder)
+PrivacyAuditResult PrivacyAudit::run(const QString& work)
 {
     PrivacyAuditResult result;
     std::vector<PackageFile> files = listPackage(work);
@@ -123,7 +119,7 @@ PrivacyAuditResult PrivacyAudit::run(const QString& work, const QString& withhel
             }
             continue;
         }
-        moveOut(file, withheldFolder);
+        leaveOut(file);
         result.withheldFiles[file.relative] = kindsFound;
         QStringList kindNames;
         for (const IdentifierKind kind : kindsFound)
@@ -160,7 +156,7 @@ QString privacyAuditReport(const PrivacyAuditResult& result, const IdentifierSet
 
     const IdentifierKind kinds[] = {IdentifierKind::SerialNumber, IdentifierKind::UUID,     IdentifierKind::MACAddress,
                                     IdentifierKind::DeviceSerial, IdentifierKind::LoginName, IdentifierKind::HostName,
-                                    IdentifierKind::ProductKey};
+                                    IdentifierKind::ProductKey, IdentifierKind::PersonalName, IdentifierKind::NetworkName};
     for (const IdentifierKind kind : kinds) {
         int checked = 0;
         QMap<QString, int> maskedFiles;
@@ -211,10 +207,11 @@ void auditPrivacyStep(StepContext& context, const QString& work, PrivacyAuditSta
     // The firmware serials and UUID only root can read, as the administrator step handed them over.
     for (const MachineIdentifier& identifier : context.privileged()->firmwareIdentifiers)
         candidates.push_back(identifier);
-    if (context.temporaryFolder.isEmpty())
-        throw CollectorError::operationFailed(QStringLiteral("No private folder to hold the files the privacy audit withholds."));
+    // The identity a bootloader configuration gives the machine, as the masking found it.
+    for (const MachineIdentifier& identifier : *context.configuredIdentifiers)
+        candidates.push_back(identifier);
     PrivacyAudit audit(std::move(candidates));
-    const PrivacyAuditResult result = audit.run(work, context.temporaryFolder + QStringLiteral("/withheld"));
+    const PrivacyAuditResult result = audit.run(work);
     state.identifiers = audit.identifiers();
     for (const QString& line : result.logLines)
         context.log.log(line);

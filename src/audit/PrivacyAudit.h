@@ -17,7 +17,7 @@ struct PrivacyAuditResult {
     int filesChecked = 0;
     // Per identifier (index into the set): occurrences masked per file (relative path).
     std::vector<QMap<QString, int>> maskedPerIdentifier;
-    // Files moved out of the package, with the kinds of identifier found in each.
+    // Files deleted from the package, with the kinds of identifier found in each.
     QMap<QString, std::set<IdentifierKind>> withheldFiles;
     // MSDM tables whose product key was removed.
     QStringList cleanedMsdmTables;
@@ -32,9 +32,9 @@ class PrivacyAudit {
 public:
     explicit PrivacyAudit(std::vector<MachineIdentifier> candidates) : m_candidates(std::move(candidates)) {}
 
-    // Audits the folder; withheld files are moved under withheldFolder. Afterwards identifiers()
-    // holds every value that was looked for.
-    PrivacyAuditResult run(const QString& work, const QString& withheldFolder);
+    // Audits the folder; withheld files are deleted. Afterwards identifiers() holds every value
+    // that was looked for.
+    PrivacyAuditResult run(const QString& work);
     const std::shared_ptr<const IdentifierSet>& identifiers() const { return m_identifiers; }
 
 private:

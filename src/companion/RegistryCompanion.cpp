@@ -124,7 +124,7 @@ int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, 
         for (MachineIdentifier& identifier : savedRegistryIdentifiers(*platform.registry))
             identifiers.push_back(std::move(identifier));
         PrivacyAudit audit(std::move(identifiers));
-        const PrivacyAuditResult audited = audit.run(work, work + QStringLiteral("/.withheld"));
+        const PrivacyAuditResult audited = audit.run(work);
 
         QStringList written;
         const QString infoPlist = package::kextBundle + QStringLiteral("/Contents/Info.plist");

@@ -19,7 +19,11 @@ void sanitizeFolder(StepContext& ctx, const QString& folder)
 {
     if (!ctx.platform.propertyLists)
         throw CollectorError::operationFailed(QStringLiteral("No property list service to mask ") + folder);
-    sanitizeDirectory(*ctx.platform.propertyLists, folder);
+    FolderSanitizing sanitized = sanitizeDirectory(*ctx.platform.propertyLists, folder);
+    for (const QString& removed : sanitized.removed)
+        ctx.log.log(unmaskableFileWarning(removed));
+    for (MachineIdentifier& identifier : sanitized.configuredIdentifiers)
+        ctx.configuredIdentifiers->push_back(std::move(identifier));
 }
 
 } // namespace

@@ -138,7 +138,9 @@ QSet<QString> existingFiles(const QStringList& paths)
     return found;
 }
 
-void copyAndMask(StepContext& ctx, const QString& destination, const std::function<void()>& write)
+// Writes the copy and masks it; false when it could not be masked, and then it has left the
+// package already.
+bool copyAndMask(StepContext& ctx, const QString& destination, const std::function<void()>& write)
 {
     try {
         removePath(destination);
@@ -148,7 +150,10 @@ void copyAndMask(StepContext& ctx, const QString& destination, const std::functi
     write();
     if (!ctx.platform.propertyLists)
         throw CollectorError::operationFailed(QStringLiteral("No property list service to convert ") + destination);
-    sanitizeTextLikeFile(*ctx.platform.propertyLists, destination);
+    FileSanitizing sanitized = sanitizeTextLikeFile(*ctx.platform.propertyLists, destination);
+    for (MachineIdentifier& identifier : sanitized.configuredIdentifiers)
+        ctx.configuredIdentifiers->push_back(std::move(identifier));
+    return sanitized.masked;
 }
 
 } // namespace
@@ -200,13 +205,13 @@ void copyAndSanitizeMountedEFIOnly(StepContext& ctx, const QString& to, const QS
             const auto readByRoot = privileged->efiConfigs.find(source);
             const bool haveRootsCopy = readByRoot != privileged->efiConfigs.end();
             if (haveRootsCopy || QFileInfo::exists(source)) {
-                copyAndMask(ctx, destination, [&] {
+                const bool masked = copyAndMask(ctx, destination, [&] {
                     if (haveRootsCopy)
                         writeFileAtomically(destination, readByRoot->second);
                     else
                         copyFile(source, destination);
                 });
-                lines << copied;
+                lines << (masked ? copied : unmaskableFileWarning(config.destination));
                 copiedAny = true;
                 continue;
             }
@@ -229,8 +234,9 @@ void copyAndSanitizeMountedEFIOnly(StepContext& ctx, const QString& to, const QS
                 sawAny = true;
                 continue;
             }
-            copyAndMask(ctx, destination, [&] { writeFileAtomically(destination, *bytes); });
-            lines << config.name + QStringLiteral(" config.plist found at ") + shown + QLatin1Char('.') << copied;
+            const bool masked = copyAndMask(ctx, destination, [&] { writeFileAtomically(destination, *bytes); });
+            lines << config.name + QStringLiteral(" config.plist found at ") + shown + QLatin1Char('.')
+                  << (masked ? copied : unmaskableFileWarning(config.destination));
             found = copiedAny = true;
             break;
         }

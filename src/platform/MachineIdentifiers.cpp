@@ -12,6 +12,8 @@ QString identifierKindName(IdentifierKind kind)
     case IdentifierKind::LoginName: return QStringLiteral("login name");
     case IdentifierKind::HostName: return QStringLiteral("host name");
     case IdentifierKind::ProductKey: return QStringLiteral("Windows product key");
+    case IdentifierKind::PersonalName: return QStringLiteral("user's name or home folder");
+    case IdentifierKind::NetworkName: return QStringLiteral("Wi-Fi network name");
     }
     return QStringLiteral("identifier");
 }

@@ -6,7 +6,7 @@
 namespace velkor {
 
 // The kinds of identifier that name this machine or its user.
-enum class IdentifierKind { SerialNumber, UUID, MACAddress, DeviceSerial, LoginName, HostName, ProductKey };
+enum class IdentifierKind { SerialNumber, UUID, MACAddress, DeviceSerial, LoginName, HostName, ProductKey, PersonalName, NetworkName };
 
 QString identifierKindName(IdentifierKind kind);
 
@@ -16,7 +16,8 @@ struct MachineIdentifier {
 };
 
 // Reads the identifiers of the running machine: firmware serial numbers and UUID, network
-// interface addresses, serials of attached USB and storage devices, login and host name.
+// interface addresses, serials of attached USB and storage devices, login and host name, the
+// user's full name and home folder, the machine's and the boot's ids, known Wi-Fi networks.
 class MachineIdentifierSource {
 public:
     virtual ~MachineIdentifierSource() = default;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace velkor {
 
@@ -17,6 +18,9 @@ struct StepContext {
     const Platform& platform;
     // The run's private temporary folder, for what must stay out of the package; empty outside a run.
     QString temporaryFolder = {};
+    // Identifiers the masking found in the package's own files (the serial number and MLB a
+    // bootloader configuration carries), for the privacy audit to search every file for.
+    std::shared_ptr<std::vector<MachineIdentifier>> configuredIdentifiers = std::make_shared<std::vector<MachineIdentifier>>();
 
     ToolLocator tools() const { return ToolLocator(platform.bundle); }
     // What root handed over for this run; empty facts before the administrator step or without one.

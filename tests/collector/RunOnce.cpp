@@ -6,6 +6,7 @@
 #include "app/StandardSteps.h"
 #include "collector/CollectorModel.h"
 #include "platform/linux/LinuxAdministratorRunner.h"
+#include "platform/linux/LinuxMachineIdentifiers.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "process/ShellQuoting.h"
 #include "support/FakeDesktopServices.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv)
     platform.temporaryDirectory = arguments[3];
     platform.administrator = std::make_shared<LinuxAdministratorRunner>(LinuxAdministratorRunner::Options{false, arguments[4], {}, false});
     platform.machineRoot = arguments[5];
+    platform.identifiers = std::make_shared<LinuxMachineIdentifierSource>(arguments[5]);
     platform.efiRoots = {arguments[6]};
     platform.commands.bootLogDump = {QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("/usr/bin/cat ") + shellQuoted(arguments[7])}};
 

@@ -31,18 +31,24 @@ constexpr int kMostRunMilliseconds = 300000;
 
 const QString kSerial = QStringLiteral("C02XK1ZZJV3Q");
 const QString kBoardSerial = QStringLiteral("C0273930X0CDJ");
-const QByteArray kOpenCoreConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
+const QByteArray kOpenCoreConfig = QByteArray(R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0">
 <dict>
+	<!-- r\xe9glages -->
 	<key>PlatformInfo</key>
 	<dict>
 		<key>SystemSerialNumber</key>
 		<string>C02XK1ZZJV3Q</string>
+		<key>ChassisSerialNumber</key>
+		<string>C02CHASSIS77Q</string>
 	</dict>
 </dict>
 </plist>
-)";
+)").replace("r\\xe9glages", "r\xe9glages"); // one Latin-1 byte: the file is not UTF-8
+// A USB network adapter, named by udev after its MAC address; the kernel log prints the name.
+const QByteArray kUsbAdapterMac = "8c:16:45:12:34:56";
+const QByteArray kUsbAdapterName = "enx8c1645123456";
 
 void setOwnerAndMode(const QString& path, uid_t owner, gid_t group, mode_t mode)
 {
@@ -169,8 +175,13 @@ protected:
         writeOwned(dmi + "board_serial", kBoardSerial.toUtf8() + "\n", 0, 0, 0400);
         writeOwned(dmi + "chassis_serial", "CHS-7731-0042\n", 0, 0, 0400);
         writeOwned(dmi + "product_uuid", "0f3d2a41-7b7e-4c55-9e2b-3a5f6b7c8d9e\n", 0, 0, 0400);
-        writeOwned(machine() + "/kernel.log", "kernel: Linux version 6.1\nkernel: DMI: board " + kBoardSerial.toUtf8() + " ready\n", 0, 0, 0600);
-        setOwnerAndMode(machine(), 0, 0, 0700);
+        writeOwned(machine() + "/kernel.log", "kernel: Linux version 6.1\nkernel: DMI: board " + kBoardSerial.toUtf8() + " ready\n"
+                   "kernel: cdc_ether 2-1:1.0 " + kUsbAdapterName + ": renamed from eth0\n", 0, 0, 0600);
+        writeOwned(machine() + "/sys/class/net/" + kUsbAdapterName + "/address", kUsbAdapterMac + "\n", 0, 0, 0644);
+        for (const QString& folder : {QString("/sys/class/net/" + kUsbAdapterName), QString("/sys/class/net"), QString("/sys/class"), QString("/sys")})
+            setOwnerAndMode(machine() + folder, 0, 0, 0755);
+        // Others may look up names below the machine's root, never list it.
+        setOwnerAndMode(machine(), 0, 0, 0711);
         writeOwned(efiRoot() + "/OC/config.plist", kOpenCoreConfig, 0, 0, 0600);
         setOwnerAndMode(base + "/esp", 0, 0, 0700);
 
@@ -288,6 +299,18 @@ TEST_F(UnprivilegedRunTest, WithRootsHelpThePackageHoldsWhatOnlyRootCanRead)
     EXPECT_TRUE(openCore.contains("<key>SystemSerialNumber</key>")) << openCore.toStdString();
     EXPECT_FALSE(openCore.contains(kSerial));
     EXPECT_TRUE(log.contains("OC config.plist copied as OC-config.plist and sanitized at root."));
+    // No planted value anywhere in the archive, the bootloader's identity and the adapter's MAC included.
+    QTemporaryDir everything;
+    runProcessRaw("/usr/bin/unzip", {"-q", desktop() + "/SendToZantro.zip", "-d", everything.path()}, std::nullopt, 30);
+    QStringList leaks;
+    for (const QFileInfo& entry : entriesBelow(everything.path())) {
+        const QByteArray content = testing::readFile(entry.filePath()).toLower();
+        for (const QByteArray& planted : {kSerial.toUtf8(), kBoardSerial.toUtf8(), QByteArray("C02CHASSIS77Q"), QByteArray("8c1645123456"),
+                                          kUsbAdapterMac})
+            if (entry.isFile() && content.contains(planted.toLower()))
+                leaks << entry.fileName() + " holds " + planted;
+    }
+    EXPECT_EQ(leaks, QStringList());
 
     // The audit looked for the three firmware serial numbers and the UUID root handed over.
     const QString audit = unpacked("privacy-audit.txt");

@@ -6,7 +6,8 @@
 
 namespace velkor {
 
-// The Linux machine under root (default "/"): DMI, /sys/class/net, USB and block devices.
+// The Linux machine under root (default "/"): DMI, /sys/class/net, USB and block devices,
+// Bluetooth, known Wi-Fi networks, machine and boot id, the people's accounts.
 class LinuxMachineIdentifierSource : public MachineIdentifierSource {
 public:
     explicit LinuxMachineIdentifierSource(QString root = QStringLiteral("/")) : m_root(std::move(root)) {}
