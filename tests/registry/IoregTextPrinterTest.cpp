@@ -1,11 +1,9 @@
 #include "registry/IoregTextLoader.h"
 #include "registry/IoregTextPrinter.h"
 
-#include "process/ProcessRunner.h"
 #include "registry/RegistryTestSupport.h"
 #include "support/TestFiles.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -77,22 +75,4 @@ TEST(IoregTextPrinter, SavedRegistriesComeBackUnchanged)
         const auto again = loadIoregText(printIoregText(*saved, kIOServicePlane).toUtf8(), QStringLiteral("printed"));
         EXPECT_EQ(treeDifference(*saved->root(), kIOServicePlane, *again->root(), kIOServicePlane), QString()) << name;
     }
-}
-
-TEST(IoregTextPrinter, TheListingToolRefusesWhatItDoesNotKnow)
-{
-    const QString tool = builtTool(QStringLiteral("ioreg"));
-    for (const QStringList& arguments : {QStringList{QStringLiteral("-x")}, QStringList{QStringLiteral("-p"), QStringLiteral("IOPower")},
-                                         QStringList{QStringLiteral("-w")}, QStringList{QStringLiteral("-wide")},
-                                         QStringList{QStringLiteral("--root")}, QStringList{QStringLiteral("stray")}}) {
-        const ProcessOutcome outcome = runProcessRaw(tool, arguments, std::nullopt, 30);
-        EXPECT_EQ(outcome.exitStatus, 2) << arguments.join(QLatin1Char(' ')).toStdString();
-        EXPECT_TRUE(outcome.output.contains("usage: ioreg")) << outcome.output.toStdString();
-    }
-    // Combined options as getopt takes them; a root without sysfs gives the bare platform.
-    QTemporaryDir dir;
-    const ProcessOutcome combined = runProcessRaw(tool, {QStringLiteral("-lw0"), QStringLiteral("-pIOService"), QStringLiteral("--root"), dir.path()},
-                                                  std::nullopt, 30);
-    EXPECT_EQ(combined.exitStatus, 0);
-    EXPECT_TRUE(combined.output.contains("  +-o Linux  <class IOPlatformExpertDevice, id 0x100000101>\n")) << combined.output.toStdString();
 }
