@@ -1,10 +1,7 @@
 #include "base/CollectorError.h"
-#include "base/LogSink.h"
-#include "steps/StepContext.h"
 #include "platform/linux/LibplistPropertyListService.h"
 #include "privacy/Sanitizer.h"
 #include "privacy/TextMasking.h"
-#include "support/QtPrinters.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include <plist/plist.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace velkor {
 namespace {
@@ -26,8 +21,7 @@ using testing::readFile;
 using testing::readText;
 using testing::writeFile;
 
-const QByteArray kUuid = "4C4C4544-0042-3510-8052-B4C04F4D3732";
-const QByteArray kUuidLine = "id " + kUuid + "\n";
+const QByteArray kUuidLine = "id 4C4C4544-0042-3510-8052-B4C04F4D3732\n";
 const QByteArray kMaskedUuidLine = "id XX-MASKED-UUID\n";
 
 class Sanitizer : public ::testing::Test {
@@ -35,112 +29,63 @@ protected:
     QString path(const QString& relative) const { return root.filePath(relative); }
     QString put(const QString& relative, const QByteArray& bytes)
     {
-        const QString file = path(relative);
-        QDir().mkpath(QFileInfo(file).path());
-        writeFile(file, bytes);
-        return file;
+        writeFile(path(relative), bytes);
+        return path(relative);
+    }
+    QByteArray sanitized(const QString& relative, const QByteArray& bytes)
+    {
+        sanitizeTextLikeFile(propertyLists, put(relative, bytes));
+        return readFile(path(relative));
     }
 
     QTemporaryDir root;
     LibplistPropertyListService propertyLists;
 };
 
-// An OpenCore-style configuration as a binary property list, identifiers under keys in
-// several cases.
-QByteArray binaryConfig()
+TEST_F(Sanitizer, ABinaryConfigBecomesXmlWithItsIdentifiersMasked)
 {
-    plist_t generic = plist_new_dict();
-    plist_dict_set_item(generic, "MLB", plist_new_string("C02733100J9JG36A8"));
-    plist_dict_set_item(generic, "rom", plist_new_data("\x11\x22\x33\x44\x55\x66", 6));
-    plist_dict_set_item(generic, "SYSTEMSERIALNUMBER", plist_new_string("C02XG0FDH7JY"));
-    plist_dict_set_item(generic, "SystemUUID", plist_new_string("A1B2C3D4-E5F6-4711-8899-AABBCCDDEEFF"));
-    plist_dict_set_item(generic, "SystemProductName", plist_new_string("iMac18,3"));
-    plist_t platformInfo = plist_new_dict();
-    plist_dict_set_item(platformInfo, "Generic", generic);
-    plist_t root = plist_new_dict();
-    plist_dict_set_item(root, "PlatformInfo", platformInfo);
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root, &bytes, &length);
-    QByteArray result(bytes, qsizetype(length));
-    plist_to_bin_free(bytes);
-    plist_free(root);
-    return result;
-}
-
-TEST_F(Sanitizer, BinaryConfigBecomesXmlWithIdentifiersMasked)
-{
-    const QByteArray binary = binaryConfig();
-    ASSERT_TRUE(binary.startsWith("bplist00"));
-    const QString file = put("OC-config.plist", binary);
-    sanitizeTextLikeFile(propertyLists, file);
-    const QString xml = readText(file);
+    const QString xml = QString::fromUtf8(sanitized("OC-config.plist", readFile(testing::testData("dumps/oc-config-binary.plist"))));
     EXPECT_TRUE(xml.startsWith("<?xml")) << xml.toStdString();
-    for (const char* key : {"MLB", "rom", "SYSTEMSERIALNUMBER", "SystemUUID"})
-        EXPECT_TRUE(xml.contains(QRegularExpression(QStringLiteral("<key>%1</key>\\s*<(string|data)>XX-MASKED-XX</").arg(key))))
-            << key << " in " << xml.toStdString();
-    for (const char* secret : {"C02733100J9JG36A8", "ESIzRFVm", "C02XG0FDH7JY", "A1B2C3D4"})
+    for (const char* key : {"MLB", "ROM", "SystemSerialNumber", "SystemUUID"})
+        EXPECT_TRUE(xml.contains(QRegularExpression(QStringLiteral("<key>%1</key>\\s*<(string|data)>XX-MASKED-XX</").arg(key)))) << key;
+    for (const char* secret : {"C02739300CDJHX8JC", "ESIzRFVm", "C02XK1ZZJV3Q", "0F3D2A41"})
         EXPECT_FALSE(xml.contains(secret)) << secret;
-    EXPECT_TRUE(xml.contains("<string>iMac18,3</string>"));
+    EXPECT_TRUE(xml.contains("<string>iMac19,1</string>"));
 }
 
-TEST_F(Sanitizer, TextFileIsMaskedAndRewrittenEvenWhenNothingChanges)
+TEST_F(Sanitizer, TextIsMaskedAndRewrittenAndOtherBytesAreLeftAlone)
 {
-    const QString text = put("bootlog.txt", "Serial Number (system): C02XG0FDH7JY\n");
+    EXPECT_EQ(sanitized("bootlog.txt", "Serial Number (system): C02XG0FDH7JY\n"), "Serial Number (system): XX-MASKED-XX-MASKED-XX\n");
+    EXPECT_EQ(sanitized("bom.txt", "\xef\xbb\xbf" + kUuidLine), "\xef\xbb\xbf" + kMaskedUuidLine) << "the byte-order mark stays";
+    EXPECT_EQ(sanitized("SysDump.xml", "<config>\n  <mac>00:1A:2b:3C:4d:5E</mac>\n</config>\n"),
+              "<config>\n  <mac>XX:XX:XX:XX:XX:XX</mac>\n</config>\n"); // XML that is no property list
+    // A file with nothing to mask is written anew all the same.
     const QString plain = put("notes.log", "nothing to mask\n");
     const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-3);
     QFile plainFile(plain);
     ASSERT_TRUE(plainFile.open(QIODevice::ReadWrite) && plainFile.setFileTime(old, QFileDevice::FileModificationTime));
     plainFile.close();
-
-    const QString bom = put("bom.txt", "\xef\xbb\xbf" + kUuidLine);
-
-    sanitizeTextLikeFile(propertyLists, text);
     sanitizeTextLikeFile(propertyLists, plain);
-    sanitizeTextLikeFile(propertyLists, bom);
-    EXPECT_EQ(readFile(text), "Serial Number (system): XX-MASKED-XX-MASKED-XX\n");
-    EXPECT_EQ(readFile(bom), "\xef\xbb\xbf" + kMaskedUuidLine) << "the byte-order mark stays";
     EXPECT_EQ(readFile(plain), "nothing to mask\n");
     EXPECT_GT(QFileInfo(plain).lastModified(), old.addDays(1));
-}
 
-TEST_F(Sanitizer, XmlThatIsNoPropertyListIsMaskedAsItStands)
-{
-    const QString file = put("SysDump.xml", "<config>\n  <mac>00:1A:2b:3C:4d:5E</mac>\n</config>\n");
-    sanitizeTextLikeFile(propertyLists, file);
-    EXPECT_EQ(readFile(file), "<config>\n  <mac>XX:XX:XX:XX:XX:XX</mac>\n</config>\n");
-}
-
-TEST_F(Sanitizer, NonUtf8FilesAreLeftAlone)
-{
+    // Text that is not UTF-8 (UTF-16, Latin-1, an overlong form) is not touched.
     QByteArray utf16("\xff\xfe", 2);
-    for (const QChar c : QString::fromLatin1(kUuidLine))
-        utf16 += QByteArray(1, char(c.unicode())) + QByteArray(1, '\0');
-    const QString wide = put("utf16.txt", utf16);
-    const QString latin1 = put("latin1.log", "caf\xe9 " + kUuidLine);
-    const QString overlong = put("overlong.txt", "\xc0\xaf " + kUuidLine);
-    sanitizeTextLikeFile(propertyLists, wide);
-    sanitizeTextLikeFile(propertyLists, latin1);
-    sanitizeTextLikeFile(propertyLists, overlong);
-    EXPECT_EQ(readFile(wide), utf16);
-    EXPECT_EQ(readFile(latin1), "caf\xe9 " + kUuidLine);
-    EXPECT_EQ(readFile(overlong), "\xc0\xaf " + kUuidLine);
+    for (const char c : kUuidLine)
+        utf16 += QByteArray(1, c) + QByteArray(1, '\0');
+    for (const QByteArray& bytes : {utf16, "caf\xe9 " + kUuidLine, "\xc0\xaf " + kUuidLine})
+        EXPECT_EQ(sanitized("other.txt", bytes), bytes);
 }
 
-TEST_F(Sanitizer, FileThatCannotBeMaskedIsReplacedByANote)
+TEST_F(Sanitizer, WhatCannotBeMaskedOrWrittenBackNeverStaysUnmasked)
 {
     const QString file = put("ioregAPP.txt", kUuidLine);
     sanitizeTextLikeFile(propertyLists, file, [](QString) { return std::nullopt; });
     EXPECT_EQ(readText(file), kUnmaskableTextNote);
-}
-
-TEST_F(Sanitizer, FailedWriteBackIsThrown)
-{
-    // A name so long that no temporary file can be made beside it: the atomic write fails,
-    // even for root.
-    const QString file = put(QString(250, QLatin1Char('n')) + ".txt", kUuidLine);
-    EXPECT_THROW(sanitizeTextLikeFile(propertyLists, file), PlatformError);
-    EXPECT_EQ(readFile(file), kUuidLine);
+    // A name so long that no temporary file can be made beside it: the write fails, even for root.
+    const QString longName = put(QString(250, QLatin1Char('n')) + ".txt", kUuidLine);
+    EXPECT_THROW(sanitizeTextLikeFile(propertyLists, longName), PlatformError);
+    EXPECT_EQ(readFile(longName), kUuidLine);
 }
 
 TEST_F(Sanitizer, LinksAndSpecialFilesAreNeverReadOrWrittenThrough)
@@ -148,15 +93,13 @@ TEST_F(Sanitizer, LinksAndSpecialFilesAreNeverReadOrWrittenThrough)
     QTemporaryDir outside;
     const QString secret = outside.filePath("secret.txt");
     writeFile(secret, kUuidLine);
-    const QString link = path("link.txt");
-    ASSERT_TRUE(QFile::link(secret, link));
+    ASSERT_TRUE(QFile::link(secret, path("link.txt")));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.txt")).constData(), 0600), 0);
-
-    sanitizeTextLikeFile(propertyLists, link);
+    sanitizeTextLikeFile(propertyLists, path("link.txt"));
     sanitizeTextLikeFile(propertyLists, path("pipe.txt")); // would block if opened for reading
     sanitizeTextLikeFile(propertyLists, path("missing.txt"));
     EXPECT_EQ(readFile(secret), kUuidLine);
-    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_TRUE(QFileInfo(path("link.txt")).isSymLink());
 }
 
 TEST(TextLikeFiles, ByLowerCasedExtension)
@@ -167,67 +110,35 @@ TEST(TextLikeFiles, ByLowerCasedExtension)
         EXPECT_FALSE(isTextLikeFile(name)) << name;
 }
 
-TEST_F(Sanitizer, DirectoryWalkMasksTextLikeFilesOnly)
-{
-    put("ioreg.txt", kUuidLine);
-    put("Portwright.kext/Contents/Info.plist", "<plist><dict><key>IOPlatformUUID</key><string>X</string></dict></plist>");
-    put("CPUFriend-Dump/deep/er/run.LOG", kUuidLine);
-    put("Dossier été/it's \"quoted\" name.txt", kUuidLine);
-    put("ACPI/DSDT.aml", kUuidLine);
-    put("tool.command", kUuidLine);
-    put("noextension", kUuidLine);
-    put(".hidden.txt", kUuidLine);
-    put(".git/config.txt", kUuidLine);
-    put("visible/.private/inner.txt", kUuidLine);
-
-    sanitizeDirectory(propertyLists, root.path());
-
-    EXPECT_EQ(readFile(path("ioreg.txt")), kMaskedUuidLine);
-    EXPECT_TRUE(readText(path("Portwright.kext/Contents/Info.plist")).contains("<string>XX-MASKED-XX</string>"));
-    EXPECT_EQ(readFile(path("CPUFriend-Dump/deep/er/run.LOG")), kMaskedUuidLine);
-    EXPECT_EQ(readFile(path("Dossier été/it's \"quoted\" name.txt")), kMaskedUuidLine);
-    for (const char* untouched : {"ACPI/DSDT.aml", "tool.command", "noextension", ".hidden.txt", ".git/config.txt", "visible/.private/inner.txt"})
-        EXPECT_EQ(readFile(path(untouched)), kUuidLine) << untouched;
-}
-
-TEST_F(Sanitizer, DirectoryWalkNeverFollowsLinks)
+TEST_F(Sanitizer, TheFolderWalkMasksVisibleTextLikeFilesAndNeverFollowsLinks)
 {
     QTemporaryDir outside;
     writeFile(outside.filePath("secret.txt"), kUuidLine);
-    QDir().mkpath(outside.filePath("folder"));
     writeFile(outside.filePath("folder/inner.txt"), kUuidLine);
     ASSERT_TRUE(QFile::link(outside.filePath("secret.txt"), path("linked.txt")));
     ASSERT_TRUE(QFile::link(outside.filePath("folder"), path("linked-folder")));
-    const QString linkedTop = outside.filePath("top-link");
-    ASSERT_TRUE(QFile::link(root.path(), linkedTop));
-    put("own.txt", kUuidLine);
+    ASSERT_TRUE(QFile::link(root.path(), outside.filePath("top-link")));
+    const QStringList masked{"ioreg.txt", "CPUFriend-Dump/deep/er/run.LOG", "Dossier été/it's \"quoted\" name.txt"};
+    const QStringList untouched{"ACPI/DSDT.aml", "tool.command", "noextension", ".hidden.txt", ".git/config.txt", "visible/.private/inner.txt"};
+    for (const QString& name : masked + untouched)
+        put(name, kUuidLine);
+    put(QString(250, QLatin1Char('a')) + ".txt", kUuidLine); // cannot be written back: the walk goes on
+    put("c.txt", "\xff not utf-8 " + kUuidLine);
 
-    sanitizeDirectory(propertyLists, linkedTop); // the top folder as a link: not entered
-    EXPECT_EQ(readFile(path("own.txt")), kUuidLine);
-
-    sanitizeDirectory(propertyLists, root.path());
-    EXPECT_EQ(readFile(path("own.txt")), kMaskedUuidLine);
+    sanitizeDirectory(propertyLists, outside.filePath("top-link")); // the top folder as a link: not entered
+    EXPECT_EQ(readFile(path("ioreg.txt")), kUuidLine);
+    EXPECT_NO_THROW(sanitizeDirectory(propertyLists, root.path()));
+    EXPECT_NO_THROW(sanitizeDirectory(propertyLists, path("does-not-exist")));
+    for (const QString& name : masked)
+        EXPECT_EQ(readFile(path(name)), kMaskedUuidLine) << name.toStdString();
+    for (const QString& name : untouched)
+        EXPECT_EQ(readFile(path(name)), kUuidLine) << name.toStdString();
     EXPECT_EQ(readFile(outside.filePath("secret.txt")), kUuidLine);
     EXPECT_EQ(readFile(outside.filePath("folder/inner.txt")), kUuidLine);
     EXPECT_TRUE(QFileInfo(path("linked.txt")).isSymLink());
-}
 
-TEST_F(Sanitizer, DirectoryWalkGoesOnAfterAFileFails)
-{
-    put(QString(250, QLatin1Char('a')) + ".txt", kUuidLine); // cannot be written back
-    put("b.txt", kUuidLine);
-    put("c.txt", "\xff not utf-8 " + kUuidLine);
-    EXPECT_NO_THROW(sanitizeDirectory(propertyLists, root.path()));
-    EXPECT_EQ(readFile(path("b.txt")), kMaskedUuidLine);
-    EXPECT_NO_THROW(sanitizeDirectory(propertyLists, path("does-not-exist")));
-}
-
-TEST_F(Sanitizer, TreeTooDeepToWalkFailsTheStep)
-{
-    QString deep = "d";
-    for (int i = 0; i < 70; ++i)
-        deep += "/d";
-    put(deep + "/far.txt", kUuidLine);
+    // A tree too deep to walk fails the step.
+    put("d" + QString("/d").repeated(70) + "/far.txt", kUuidLine);
     EXPECT_THROW(sanitizeDirectory(propertyLists, root.path()), CollectorError);
 }
 
