@@ -3,7 +3,6 @@
 #include "base/CollectorError.h"
 #include "platform/AdministratorRunner.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
@@ -21,8 +20,6 @@ public:
     QString runScriptAsAdministrator(const QString& scriptPath) override
     {
         scriptPaths.append(scriptPath);
-        QFile script(scriptPath);
-        scriptTexts.append(script.open(QIODevice::ReadOnly) ? QString::fromUtf8(script.readAll()) : QString());
         struct stat info {};
         scriptModes.push_back(::lstat(QFile::encodeName(scriptPath).constData(), &info) == 0 ? info.st_mode : 0);
         folderModes.push_back(::lstat(QFile::encodeName(QFileInfo(scriptPath).path()).constData(), &info) == 0 ? info.st_mode : 0);
@@ -42,7 +39,6 @@ public:
 
     QString workingDirectory; // where bash starts; the test's own folder when empty
     QStringList scriptPaths;
-    QStringList scriptTexts;
     std::vector<mode_t> scriptModes;
     std::vector<mode_t> folderModes;
     QStringList standardError;
