@@ -31,29 +31,23 @@ struct MachineTree {
 void addDesktopHardware(MachineTree& m)
 {
     const QString gpu = "sys/bus/pci/devices/0000:00:02.0/";
-    const std::pair<const char*, const char*> attributes[] = {{"class", "0x030000"}, {"vendor", "0x8086"}, {"device", "0x3e9b"},
-        {"subsystem_vendor", "0x1028"}, {"subsystem_device", "0x0869"}, {"revision", "0x02"}, {"boot_vga", "1"}};
-    for (const auto& [name, value] : attributes)
-        m.put(gpu + name, QByteArray(value) + "\n");
+    const std::pair<QString, QByteArray> files[] = {
+        {gpu + "class", "0x030000"}, {gpu + "vendor", "0x8086"}, {gpu + "device", "0x3e9b"}, {gpu + "subsystem_vendor", "0x1028"},
+        {gpu + "subsystem_device", "0x0869"}, {gpu + "revision", "0x02"}, {gpu + "boot_vga", "1"},
+        {gpu + "drm/card0/card0-HDMI-A-1/status", "connected"}, {gpu + "drm/card0/card0-HDMI-A-1/modes", "1920x1080\n1280x720"},
+        {"usr/share/misc/pci.ids", "8086  Intel & <Partners>\n\t3e9b  UHD Graphics 630 (Mobile)\nC 03  Display controller\n\t00  VGA compatible controller"},
+        {"sys/class/dmi/id/product_name", "Vostro \xff\x01 3670"}, {"sys/class/dmi/id/sys_vendor", "Dell Inc."},
+        {"sys/class/dmi/id/product_serial", "PLANTEDSERIAL42"}, {"sys/class/dmi/id/product_uuid", "4c4c4544-0042-3510-8052-b4c04f4d4d32"},
+        {"sys/class/dmi/id/board_serial", "/PLANTEDBOARD7/"}, {"sys/class/net/enp3s0/type", "1"},
+        {"sys/class/net/enp3s0/address", "b4:2e:99:aa:bb:cc"}, {"sys/class/net/enp3s0/operstate", "up"},
+        {"sys/bus/usb/devices/1-2/idVendor", "0781"}, {"sys/bus/usb/devices/1-2/idProduct", "5581"},
+        {"sys/bus/usb/devices/1-2/product", "Ultra <USB> 3.0"}, {"sys/bus/usb/devices/1-2/serial", "4C530001PLANTEDUSB"},
+        {"proc/cpuinfo", "processor\t: 0\nmodel name\t: Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz\nphysical id\t: 0\ncore id\t\t: 0\n\n"
+                         "processor\t: 1\nmodel name\t: Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz\nphysical id\t: 0\ncore id\t\t: 1"},
+        {"proc/meminfo", "MemTotal:       16303412 kB\nSwapTotal:       2097148 kB"}};
+    for (const auto& [path, content] : files)
+        m.put(path, content + "\n");
     QFile::link("../../../bus/pci/drivers/i915", m.dir.filePath(gpu + "driver"));
-    m.put(gpu + "drm/card0/card0-HDMI-A-1/status", "connected\n");
-    m.put(gpu + "drm/card0/card0-HDMI-A-1/modes", "1920x1080\n1280x720\n");
-    m.put("usr/share/misc/pci.ids", "8086  Intel & <Partners>\n\t3e9b  UHD Graphics 630 (Mobile)\nC 03  Display controller\n\t00  VGA compatible controller\n");
-    m.put("sys/class/dmi/id/product_name", "Vostro \xff\x01 3670\n");
-    m.put("sys/class/dmi/id/sys_vendor", "Dell Inc.\n");
-    m.put("sys/class/dmi/id/product_serial", "PLANTEDSERIAL42\n");
-    m.put("sys/class/dmi/id/product_uuid", "4c4c4544-0042-3510-8052-b4c04f4d4d32\n");
-    m.put("sys/class/dmi/id/board_serial", "/PLANTEDBOARD7/\n");
-    m.put("sys/class/net/enp3s0/type", "1\n");
-    m.put("sys/class/net/enp3s0/address", "b4:2e:99:aa:bb:cc\n");
-    m.put("sys/class/net/enp3s0/operstate", "up\n");
-    m.put("sys/bus/usb/devices/1-2/idVendor", "0781\n");
-    m.put("sys/bus/usb/devices/1-2/idProduct", "5581\n");
-    m.put("sys/bus/usb/devices/1-2/product", "Ultra <USB> 3.0\n");
-    m.put("sys/bus/usb/devices/1-2/serial", "4C530001PLANTEDUSB\n");
-    m.put("proc/cpuinfo", "processor\t: 0\nmodel name\t: Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz\nphysical id\t: 0\ncore id\t\t: 0\n\n"
-                          "processor\t: 1\nmodel name\t: Intel(R) Core(TM) i7-8700 CPU @ 3.20GHz\nphysical id\t: 0\ncore id\t\t: 1\n");
-    m.put("proc/meminfo", "MemTotal:       16303412 kB\nSwapTotal:       2097148 kB\n");
 }
 
 QString run(const QString& tool, const QStringList& arguments)
@@ -117,15 +111,13 @@ TEST(CPUFriendDumpTool, WritesThePowerManagementFilesIntoTheFolder)
     MachineTree m;
     const QString cpu = "sys/devices/system/cpu/";
     for (const char* policy : {"policy0", "policy1"}) {
-        const QString p = cpu + "cpufreq/" + policy + "/";
-        m.put(p + "scaling_driver", "intel_pstate\n");
-        m.put(p + "scaling_governor", "powersave\n");
-        m.put(p + "scaling_available_governors", "performance powersave\n");
-        m.put(p + "energy_performance_preference", "balance_performance\n");
-        m.put(p + "energy_performance_available_preferences", "default performance balance_performance balance_power power\n");
-        m.put(p + "cpuinfo_min_freq", "800000\n");
-        m.put(p + "cpuinfo_max_freq", "4600000\n");
-        m.put(p + "base_frequency", "3200000\n");
+        const std::pair<const char*, const char*> files[] = {
+            {"scaling_driver", "intel_pstate"}, {"scaling_governor", "powersave"}, {"scaling_available_governors", "performance powersave"},
+            {"energy_performance_preference", "balance_performance"}, {"cpuinfo_min_freq", "800000"}, {"cpuinfo_max_freq", "4600000"},
+            {"energy_performance_available_preferences", "default performance balance_performance balance_power power"},
+            {"base_frequency", "3200000"}};
+        for (const auto& [name, value] : files)
+            m.put(cpu + "cpufreq/" + policy + "/" + name, QByteArray(value) + "\n");
     }
     m.put(cpu + "intel_pstate/status", "active\n");
     m.put(cpu + "intel_pstate/no_turbo", "0\n");
