@@ -19,7 +19,6 @@
 namespace velkor {
 namespace {
 
-using testing::DecliningAdministratorRunner;
 using testing::FakeAdministratorRunner;
 using testing::readFile;
 using testing::readText;
@@ -141,15 +140,16 @@ TEST_F(PrivilegedExtractionTest, FailuresEndTheStepWithoutAFallbackAndLeaveNoScr
 {
     layOut("failures");
     addPatchmatic("1 2");
-    auto declining = std::make_shared<DecliningAdministratorRunner>();
-    platform.administrator = declining;
+    runner->declining = "Administrator authentication was declined or not authorized (pkexec exit status 126)";
     try {
         extract();
         ADD_FAILURE() << "a declined prompt must throw";
     } catch (const CollectorError& error) {
-        EXPECT_EQ(error.description(), declining->message);
+        EXPECT_EQ(error.description(), runner->declining);
     }
-    EXPECT_TRUE(declining->scriptExisted);
+    EXPECT_TRUE(S_ISREG(runner->scriptModes.at(0))); // the script existed while the prompt was up
+    runner->declining.clear();
+    runner->scriptPaths.clear();
     EXPECT_TRUE(log.lines.isEmpty());
     EXPECT_TRUE(QDir(acpi).isEmpty());
 

@@ -12,9 +12,9 @@
 
 namespace velkor::testing {
 
-// Stands in for the administrator prompt that the user accepts: runs "/bin/bash SCRIPT" as the
-// current user and returns its standard output. Records the script and, while it exists, its
-// mode and the mode of the folder that holds it.
+// Stands in for the administrator prompt: when the user accepts, runs "/bin/bash SCRIPT" as
+// the current user and returns its standard output; when declining is set, throws its text.
+// Records the script and, while it exists, its mode and the mode of the folder that holds it.
 class FakeAdministratorRunner : public AdministratorRunner {
 public:
     QString runScriptAsAdministrator(const QString& scriptPath) override
@@ -23,6 +23,8 @@ public:
         struct stat info {};
         scriptModes.push_back(::lstat(QFile::encodeName(scriptPath).constData(), &info) == 0 ? info.st_mode : 0);
         folderModes.push_back(::lstat(QFile::encodeName(QFileInfo(scriptPath).path()).constData(), &info) == 0 ? info.st_mode : 0);
+        if (!declining.isEmpty())
+            throw CollectorError::operationFailed(declining);
 
         QProcess bash;
         if (!workingDirectory.isEmpty())
@@ -37,26 +39,12 @@ public:
         return QString::fromUtf8(bash.readAllStandardOutput());
     }
 
+    QString declining;        // the refusal's text; empty when the user accepts
     QString workingDirectory; // where bash starts; the test's own folder when empty
     QStringList scriptPaths;
     std::vector<mode_t> scriptModes;
     std::vector<mode_t> folderModes;
     QStringList standardError;
-};
-
-// Stands in for a user who dismisses the administrator prompt.
-class DecliningAdministratorRunner : public AdministratorRunner {
-public:
-    QString runScriptAsAdministrator(const QString& scriptPath) override
-    {
-        scriptPaths.append(scriptPath);
-        scriptExisted = QFileInfo::exists(scriptPath);
-        throw CollectorError::operationFailed(message);
-    }
-
-    QString message = QStringLiteral("Administrator authentication was declined or not authorized (pkexec exit status 126)");
-    QStringList scriptPaths;
-    bool scriptExisted = false;
 };
 
 } // namespace velkor::testing
