@@ -31,6 +31,16 @@ QString TestEnvironment::addTool(const QString& name, const QString& body)
     return writeScript(toolsFolder() + "/" + name, body);
 }
 
+StepFixture::StepFixture()
+{
+    QDir().mkpath(work());
+}
+
+StockCommand StepFixture::fake(const QString& name, const QString& body) const
+{
+    return {writeScript(env.path("fakes/" + name), body), {}};
+}
+
 bool waitForRunToEnd(CollectorModel& model, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
