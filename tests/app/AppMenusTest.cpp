@@ -20,49 +20,33 @@ QByteArray infoPlist(const QByteArray& entries)
 
 } // namespace
 
-TEST(BundleVersions, ReadsBothKeysOfAnInfoPlist)
+// Each key falls back on its own ("1.0", "1") when it is missing or not a text; a file that
+// cannot be read as a dictionary gives both fallbacks.
+TEST(BundleVersions, ReadsBothKeysOfAnInfoPlistOrTheirFallbacks)
 {
     QTemporaryDir dir;
+    const struct {
+        QByteArray content;
+        const char* shortVersion;
+        const char* buildVersion;
+    } cases[] = {
+        {infoPlist("<key>CFBundleShortVersionString</key><string>2.4.1</string><key>CFBundleVersion</key><string>77</string>"), "2.4.1", "77"},
+        {infoPlist("<key>CFBundleVersion</key><string>9</string>"), "1.0", "9"},
+        {infoPlist("<key>CFBundleShortVersionString</key><string>3.0</string><key>CFBundleVersion</key><integer>12</integer>"), "3.0", "1"},
+        {"<plist><dict><key>CFBundleVersion</key><string>5", "1.0", "1"},
+        {"<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>2.0</string></array></plist>", "1.0", "1"},
+        {"", "1.0", "1"},
+        {QByteArray("bplist00\xff\xff\xff\x01\x02", 13), "1.0", "1"},
+    };
     const QString path = dir.filePath("Info plist ä \"q\".plist");
-    writeFile(path, infoPlist("<key>CFBundleShortVersionString</key><string>2.4.1</string>"
-                              "<key>CFBundleVersion</key><string>77</string>"));
-    const BundleVersions versions = readBundleVersions(path);
-    EXPECT_EQ(versions.shortVersion, "2.4.1");
-    EXPECT_EQ(versions.buildVersion, "77");
-}
-
-TEST(BundleVersions, EachMissingOrNonTextKeyFallsBackOnItsOwn)
-{
-    QTemporaryDir dir;
-    const QString noShort = dir.filePath("a.plist");
-    writeFile(noShort, infoPlist("<key>CFBundleVersion</key><string>9</string>"));
-    EXPECT_EQ(readBundleVersions(noShort).shortVersion, "1.0");
-    EXPECT_EQ(readBundleVersions(noShort).buildVersion, "9");
-
-    const QString numbers = dir.filePath("b.plist");
-    writeFile(numbers, infoPlist("<key>CFBundleShortVersionString</key><string>3.0</string>"
-                                 "<key>CFBundleVersion</key><integer>12</integer>"));
-    EXPECT_EQ(readBundleVersions(numbers).shortVersion, "3.0");
-    EXPECT_EQ(readBundleVersions(numbers).buildVersion, "1");
-}
-
-TEST(BundleVersions, UnreadableOrMalformedFilesGiveBothFallbacks)
-{
-    QTemporaryDir dir;
-    const QString malformed = dir.filePath("broken.plist");
-    writeFile(malformed, "<plist><dict><key>CFBundleVersion</key><string>5");
-    const QString array = dir.filePath("array.plist");
-    writeFile(array, "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>2.0</string></array></plist>");
-    const QString empty = dir.filePath("empty.plist");
-    writeFile(empty, "");
-    const QString binaryJunk = dir.filePath("junk.plist");
-    writeFile(binaryJunk, QByteArray("bplist00\xff\xff\xff\x01\x02", 13));
-
-    for (const QString& path : {dir.filePath("missing.plist"), malformed, array, empty, binaryJunk, dir.path()}) {
+    for (const auto& example : cases) {
+        writeFile(path, example.content);
         const BundleVersions versions = readBundleVersions(path);
-        EXPECT_EQ(versions.shortVersion, "1.0") << path.toStdString();
-        EXPECT_EQ(versions.buildVersion, "1") << path.toStdString();
+        EXPECT_EQ(versions.shortVersion, example.shortVersion) << example.content.toStdString();
+        EXPECT_EQ(versions.buildVersion, example.buildVersion) << example.content.toStdString();
     }
+    for (const QString& unreadable : {dir.filePath("missing.plist"), dir.path()})
+        EXPECT_EQ(readBundleVersions(unreadable).buildVersion, "1");
 }
 
 TEST(AppMenus, TextsOfTheAboutPanelAndTheHelpAlert)

@@ -1,12 +1,8 @@
 #include "audit/MsdmTable.h"
-#include "app/StandardSteps.h"
 #include "audit/PrivacyAudit.h"
-#include "collector/CollectorModel.h"
 #include "platform/MachineIdentifiers.h"
 #include "registry/TreeRegistry.h"
-#include "process/ProcessRunner.h"
 #include "support/TestFiles.h"
-#include "support/TestPlatform.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -147,38 +143,4 @@ TEST(PrivacyAudit, RegistryPlatformNodeValuesAreLookedFor)
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].value, kSerial);
     EXPECT_EQ(found[1].kind, IdentifierKind::UUID);
-}
-
-namespace {
-
-class PlantedIdentifierSource : public MachineIdentifierSource {
-public:
-    std::vector<MachineIdentifier> identifiers() const override { return plantedIdentifiers(); }
-};
-
-} // namespace
-
-TEST(PrivacyAudit, RunLogFileIsMaskedAfterTheAuditAndTheWindowKeepsTheText)
-{
-    TestEnvironment env;
-    env.addTool("patchmatic", "exit 0");
-    env.platform.identifiers = std::make_shared<PlantedIdentifierSource>();
-    CollectionSteps steps = standardCollectionSteps();
-    CollectionSteps onlyAudit;
-    onlyAudit.auditPrivacy = steps.auditPrivacy;
-    onlyAudit.maskCollectorLog = steps.maskCollectorLog;
-    CollectorModel model(env.platform, onlyAudit);
-    model.append("Target Desktop: /home/" + kLogin + "/Desktop on " + kHost);
-    model.startCollection();
-    ASSERT_TRUE(waitForRunToEnd(model));
-    ASSERT_FALSE(model.lastZipURL().isEmpty()) << model.logText().toStdString();
-
-    QTemporaryDir unpacked;
-    runProcess("/usr/bin/unzip", {"-q", model.lastZipURL(), "-d", unpacked.path()}, std::nullopt, 30);
-    const QString log = readText(unpacked.filePath("SendToZantro_Work/collector-log.txt"));
-    EXPECT_TRUE(log.contains("Target Desktop: /home/XX-MASKED-XX/Desktop on XX-MASKED-XX")) << log.toStdString();
-    EXPECT_TRUE(log.contains("Privacy audit: checked 6 identifier(s)"));
-    EXPECT_TRUE(QFileInfo::exists(unpacked.filePath("SendToZantro_Work/privacy-audit.txt")));
-    EXPECT_TRUE(model.logText().contains("/home/" + kLogin + "/Desktop"));
-    EXPECT_EQ(filesHolding(unpacked.path(), everySpelling()), QStringList());
 }

@@ -1,6 +1,5 @@
 #include "base/CollectorError.h"
 #include "collector/CollectorModel.h"
-#include "base/Timestamps.h"
 #include "process/ProcessRunner.h"
 #include "support/TestFiles.h"
 #include "support/TestPlatform.h"
@@ -18,7 +17,7 @@
 using namespace velkor;
 using namespace velkor::testing;
 
-TEST(CollectorModel, StartupChecksWithoutPatchmatic)
+TEST(CollectorModel, StartupChecksLookForPatchmaticAndStampEveryLine)
 {
     TestEnvironment env;
     CollectorModel model(env.platform, CollectionSteps{});
@@ -28,6 +27,16 @@ TEST(CollectorModel, StartupChecksWithoutPatchmatic)
               QStringList({"App started.", "Target Desktop: " + env.desktop(), "patchmatic not found.",
                            "IORegistry mode: native IOKit text dump only. The app generates ioreg.txt and does not use IORegistryExplorer.app or Automation.",
                            "CPUFriend-Dump mode: embedded inside SendToZantro.zip, no separate Desktop ZIP."}));
+    model.clearLog();
+    model.append("two\nlines");
+    EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] two\nlines\n$").match(model.logText()).hasMatch()) << model.logText().toStdString();
+
+    const QString tool = env.addTool("patchmatic", "exit 0");
+    CollectorModel found(env.platform, CollectionSteps{});
+    found.prepareInitialChecks();
+    EXPECT_TRUE(found.patchmaticFound());
+    EXPECT_EQ(found.patchmaticPath(), tool);
+    EXPECT_TRUE(found.logText().contains("] patchmatic found: " + tool + "\n"));
 }
 
 TEST(CollectorModel, ADesktopChosenForAnotherReasonIsNamedWholeInTheLogAndTheFooter)
@@ -42,29 +51,6 @@ TEST(CollectorModel, ADesktopChosenForAnotherReasonIsNamedWholeInTheLogAndTheFoo
     EXPECT_EQ(model.outputLocation(), env.desktop() + "/SendToZantro.zip");
     EXPECT_EQ(logMessages(model.logText()).mid(1, 2),
               QStringList({"Target Desktop: " + env.desktop(), env.desktopServices->note + " Output: " + env.desktop() + "/SendToZantro.zip"}));
-}
-
-TEST(CollectorModel, StartupChecksFindTheBundledPatchmatic)
-{
-    TestEnvironment env;
-    const QString tool = env.addTool("patchmatic", "exit 0");
-    CollectorModel model(env.platform, CollectionSteps{});
-    model.prepareInitialChecks();
-    EXPECT_TRUE(model.patchmaticFound());
-    EXPECT_EQ(model.patchmaticPath(), tool);
-    EXPECT_TRUE(model.logText().contains("] patchmatic found: " + tool + "\n"));
-}
-
-TEST(CollectorModel, LogLinesCarryATwentyFourHourStamp)
-{
-    EXPECT_EQ(logClockStamp(QDateTime(QDate(2026, 1, 2), QTime(9, 5, 3))), "09:05:03");
-    EXPECT_EQ(logClockStamp(QDateTime(QDate(2026, 1, 2), QTime(21, 0, 0))), "21:00:00");
-    EXPECT_EQ(reportTimestamp(QDateTime(QDate(2026, 12, 5), QTime(7, 44, 31), Qt::UTC)), "2026-12-05 07:44:31 +0000");
-
-    TestEnvironment env;
-    CollectorModel model(env.platform, CollectionSteps{});
-    model.append("two\nlines");
-    EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] two\nlines\n$").match(model.logText()).hasMatch());
 }
 
 TEST(CollectorModel, SecondStartWhileRunningChangesNothing)
@@ -132,10 +118,4 @@ TEST(CollectorModel, RevealDoesNothingUntilARunSucceeded)
     EXPECT_TRUE(env.desktopServices->revealed.isEmpty());
     model.openPayPalDonate();
     EXPECT_EQ(env.desktopServices->openedUrls, QStringList{CollectorModel::donationPageAddress});
-}
-
-TEST(CollectorModel, ErrorDescriptionIsTheMessageUnchanged)
-{
-    EXPECT_EQ(describeError(CollectorError::missingTool("patchmatic not found.")), "patchmatic not found.");
-    EXPECT_EQ(describeError(CollectorError::operationFailed("x")), "x");
 }

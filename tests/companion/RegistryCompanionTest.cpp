@@ -62,19 +62,6 @@ QByteArray utf16(const QString& text)
     return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
 }
 
-// Every file below the folder, hidden ones too.
-QStringList filesBelow(const QString& folder)
-{
-    QStringList files;
-    const QDir dir(folder);
-    for (const QFileInfo& entry : dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System)) {
-        if (entry.isDir())
-            files += filesBelow(entry.filePath());
-        else
-            files.append(entry.filePath());
-    }
-    return files;
-}
 
 } // namespace
 

@@ -1,6 +1,8 @@
 #include "dumps/CPUFriendDump.h"
-#include "dumps/DumpsTestSupport.h"
+#include "support/TestFiles.h"
+#include "support/TestPlatform.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -22,7 +24,7 @@ QStringList folderEntries(const QString& folder)
 
 TEST(CPUFriendDump, WithoutTheScriptOnlyTheSkipNoteIsLeft)
 {
-    DumpsFixture f;
+    StepFixture f;
     collectCPUFriendDump(f.ctx, f.work());
     const QString folder = f.work() + "/CPUFriend-Dump";
     EXPECT_EQ(folderEntries(folder), QStringList{"CPUFriend-Dump-skipped.txt"});
@@ -34,9 +36,8 @@ TEST(CPUFriendDump, WithoutTheScriptOnlyTheSkipNoteIsLeft)
 
 TEST(CPUFriendDump, TheScriptWritesIntoAFreshFolderAndItsOutputIsMasked)
 {
-    DumpsFixture f;
+    StepFixture f;
     const QString folder = f.work() + "/CPUFriend-Dump";
-    writeFile(folder + "/old-result.txt", "from an earlier run");
     writeFile(folder + "/old/nested.txt", "from an earlier run");
     // Found under its short name too; its execute bit is given back.
     const QString script = f.env.addTool("CPUFriend-Dump",
@@ -54,42 +55,25 @@ TEST(CPUFriendDump, TheScriptWritesIntoAFreshFolderAndItsOutputIsMasked)
     EXPECT_TRUE(QFileInfo(script).isExecutable());
 }
 
-TEST(CPUFriendDump, AScriptThatFailsLeavesTheReasonAndAWarning)
+TEST(CPUFriendDump, AScriptThatFailsOrRunsPastItsTimeOutLeavesTheReasonAndItsPartialFolder)
 {
-    DumpsFixture f;
-    const QString script = f.env.addTool("CPUFriend-Dump.command",
-                                         "echo \"partial\" > \"$1/summary.txt\"\necho 'en0 00:1B:63:84:45:E6'\nexit 1");
+    StepFixture f;
     const QString folder = f.work() + "/CPUFriend-Dump";
-
+    const QString script = f.env.addTool("CPUFriend-Dump.command", "echo 'Serial Number: W80123456' > \"$1/partial.txt\"\n"
+                                                                   "echo 'en0 00:1B:63:84:45:E6'\nexit 1");
     collectCPUFriendDump(f.ctx, f.work());
-
     EXPECT_EQ(readText(folder + "/CPUFriend-Dump-run.log"),
               kFailureIntro + "Command failed: /bin/bash " + script + " " + folder + "\nen0 XX:XX:XX:XX:XX:XX\n\n");
-    EXPECT_EQ(readText(folder + "/summary.txt"), "partial\n");
+    EXPECT_EQ(readText(folder + "/partial.txt"), "Serial Number: XX-MASKED-XX\n");
     EXPECT_EQ(f.log.lines, QStringList{kFailureWarning});
-}
 
-TEST(CPUFriendDump, AScriptThatRunsPastItsTimeOutIsStoppedAndItsPartialFolderKept)
-{
-    DumpsFixture f;
     f.env.addTool("CPUFriend-Dump.command", "echo 'Serial Number: W80123456' > \"$1/partial.txt\"\necho started\nexec sleep 30");
-    const QString folder = f.work() + "/CPUFriend-Dump";
     QElapsedTimer clock;
     clock.start();
-
     collectCPUFriendDumpWithTimeout(f.ctx, f.work(), 1);
-
     EXPECT_LT(clock.elapsed(), 10000);
     const QString runLog = readText(folder + "/CPUFriend-Dump-run.log");
     EXPECT_TRUE(runLog.startsWith(kFailureIntro + "Timeout after 1s: /bin/bash ")) << runLog.toStdString();
     EXPECT_TRUE(runLog.endsWith("\nstarted\n\n"));
     EXPECT_EQ(readText(folder + "/partial.txt"), "Serial Number: XX-MASKED-XX\n");
-    EXPECT_EQ(f.log.lines, QStringList{kFailureWarning});
-}
-
-TEST(CPUFriendDump, AFolderThatCannotBeMadeThrows)
-{
-    DumpsFixture f;
-    writeFile(f.env.path("file-not-folder"), "x");
-    EXPECT_THROW(collectCPUFriendDump(f.ctx, f.env.path("file-not-folder")), PlatformError);
 }

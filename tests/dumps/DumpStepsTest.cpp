@@ -1,14 +1,13 @@
 #include "base/CollectorError.h"
-#include "privacy/TextMasking.h"
-#include "steps/CommandCapture.h"
-#include "files/TextDecoding.h"
+#include "dumps/CPUFriendDump.h"
 #include "dumps/DumpSteps.h"
-#include "dumps/DumpsTestSupport.h"
+#include "dumps/EfiConfigCopy.h"
+#include "dumps/SystemReports.h"
+#include "support/TestFiles.h"
+#include "support/TestPlatform.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace velkor;
@@ -16,55 +15,41 @@ using namespace velkor::testing;
 
 namespace {
 
-const QStringList kProfilerArguments{"-xml", "SPHardwareDataType", "SPDisplaysDataType", "SPPCIDataType", "SPUSBDataType",
-                                     "SPAudioDataType", "SPNetworkDataType", "SPNVMeDataType", "SPSerialATADataType",
-                                     "SPMemoryDataType"};
+// The stock commands the dumps run, each with a name of its own.
+const std::pair<StockCommand CommandTable::*, const char*> kCommands[] = {
+    {&CommandTable::powerSettingsDump, "pmset"}, {&CommandTable::bootArgumentsDump, "bootargs"}, {&CommandTable::kernelVersionDump, "kernel"},
+    {&CommandTable::systemVersionDump, "system"}, {&CommandTable::cpuBrandDump, "cpu"}, {&CommandTable::bootLogDump, "bootlog"},
+    {&CommandTable::systemProfilerXmlDump, "profiler"}, {&CommandTable::systemVersion, "sw_vers"}, {&CommandTable::kernelIdentity, "uname"},
+    {&CommandTable::hardwareOverview, "hardware"}, {&CommandTable::displaysOverview, "displays"}, {&CommandTable::fileType, "filetype"},
+    {&CommandTable::loadedKextsFiltered, "kexts"}, {&CommandTable::powerSettings, "settings"}, {&CommandTable::powerAssertions, "assertions"},
+    {&CommandTable::powerSchedule, "schedule"}, {&CommandTable::powerCapabilities, "capabilities"}};
 
-// Every command of the dumps prints its own name, so each file shows which command filled it.
-void useEchoingCommands(DumpsFixture& f)
+// Every stock command as a fake script named after it, all with the same body.
+void useForEveryCommand(StepFixture& f, const QString& body)
 {
-    CommandTable& c = f.env.platform.commands;
-    const auto echoing = [&f](const QString& name) { return f.fake(name, "echo " + name + " output"); };
-    c.powerSettingsDump = echoing("pmset");
-    c.bootArgumentsDump = echoing("bootargs");
-    c.kernelVersionDump = echoing("kernel");
-    c.systemVersionDump = echoing("system");
-    c.cpuBrandDump = echoing("cpu");
-    c.bootLogDump = echoing("bootlog");
-    c.systemProfilerXmlDump = echoing("profiler");
-    c.displaysOverview = echoing("displays");
-    c.fileType = echoing("filetype");
-    c.loadedKextsFiltered = echoing("kexts");
-    c.powerSettings = echoing("settings");
-    c.powerAssertions = echoing("assertions");
-    c.powerSchedule = echoing("schedule");
-    c.powerCapabilities = echoing("capabilities");
+    for (const auto& [field, name] : kCommands)
+        f.env.platform.commands.*field = f.fake(name, body);
 }
 
-DumpReportWriters fileWritingUSBReports()
+DumpReportWriters fileWritingUsbReports()
 {
     return {[](StepContext&, const QString& to) { writeFile(to, "controllers"); },
             [](StepContext&, const QString& to) { writeFile(to, "usb power"); }};
-}
-
-QStringList dumpLines(const QStringList& lines)
-{
-    return lines.filter(QRegularExpression("^Dump "));
 }
 
 } // namespace
 
 TEST(DumpSteps, RunTheThirteenStepsInOrderAndWriteEveryFile)
 {
-    DumpsFixture f;
-    useEchoingCommands(f);
+    StepFixture f;
+    useForEveryCommand(f, "echo \"$(basename \"$0\") output\"");
     const QString logs = f.env.path("logs");
     QDir().mkpath(logs);
     f.env.addTool("ListCodec.command", "echo 'Codec: Conexant CX20590'");
 
-    collectSweepkitStyleDumps(f.ctx, f.work(), logs, fileWritingUSBReports());
+    collectSweepkitStyleDumps(f.ctx, f.work(), logs, fileWritingUsbReports());
 
-    EXPECT_EQ(dumpLines(f.log.lines),
+    EXPECT_EQ(f.log.lines.filter(QRegularExpression("^Dump ")),
               QStringList({"Dump 1/9: pmset...", "Dump 2/9: boot-args...", "Dump 3/9: kernel/macOS/CPU...",
                            "Dump 4/9: limited bootlog with timeout...", "Dump 5/9: video decode report...",
                            "Dump 6/9: audio/codecs...", "Dump 7/9: sanitized system_profiler XML with timeout...",
@@ -73,13 +58,10 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndWriteEveryFile)
                            "Dump 11/13: filtered loaded kexts...", "Dump 12/13: power management details...",
                            "Dump 13/13: privacy report..."}));
     const QString w = f.work() + "/";
-    EXPECT_EQ(readText(w + "Pmset.txt"), "pmset output\n");
-    EXPECT_EQ(readText(w + "Bootargs.txt"), "bootargs output\n");
-    EXPECT_EQ(readText(w + "KernelVersion.txt"), "kernel output\n");
-    EXPECT_EQ(readText(w + "SystemVersion.txt"), "system output\n");
-    EXPECT_EQ(readText(w + "Cpu.txt"), "cpu output\n");
-    EXPECT_EQ(readText(w + "bootlog.txt"), "bootlog output\n");
-    EXPECT_EQ(readText(w + "SysDump-Zantro.spx"), "profiler output\n");
+    const std::pair<const char*, const char*> filled[] = {{"Pmset.txt", "pmset"}, {"Bootargs.txt", "bootargs"}, {"KernelVersion.txt", "kernel"},
+        {"SystemVersion.txt", "system"}, {"Cpu.txt", "cpu"}, {"bootlog.txt", "bootlog"}, {"SysDump-Zantro.spx", "profiler"}};
+    for (const auto& [file, command] : filled)
+        EXPECT_EQ(readText(w + file), QString(command) + " output\n") << file;
     EXPECT_EQ(readText(w + "AudioCodecs.txt"), "Codec: Conexant CX20590\n");
     EXPECT_TRUE(readText(w + "VDADecoderChecker.txt").contains("Bundled VDADecoderChecker not found.\n"));
     EXPECT_EQ(readText(w + "PCI-USB-Controllers.txt"), "controllers");
@@ -95,156 +77,70 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndWriteEveryFile)
               "- MLB, ROM, MAC address and equivalent patterns\n"
               "- EFI CLOVER/OC: sanitized config.plist only at root, without extra folders\n"
               "- ioreg.txt and SysDump-Zantro.spx sanitized before entering the ZIP");
+
+    // A failing report writer ends the dumps; the files before it stay.
+    QDir(f.work()).removeRecursively();
+    QDir().mkpath(f.work());
+    f.log.lines.clear();
+    DumpReportWriters failing = fileWritingUsbReports();
+    failing.writeUSBPowerReport = [](StepContext&, const QString&) { throw PlatformError("disk full"); };
+    EXPECT_THROW(collectSweepkitStyleDumps(f.ctx, f.work(), f.work(), failing), PlatformError);
+    EXPECT_EQ(f.log.lines.filter(QRegularExpression("^Dump ")).last(), "Dump 10/13: USB power summary...");
+    EXPECT_TRUE(QFileInfo::exists(w + "PCI-USB-Controllers.txt"));
+    EXPECT_FALSE(QFileInfo::exists(w + "KextsLoaded.txt"));
 }
 
-TEST(DumpSteps, AFailingReportWriterStopsTheDumpsAndKeepsEarlierFiles)
+// Every tool prints machine identifiers, some fail as well; none of them may reach a file.
+TEST(DumpSteps, PlantedIdentifiersNeverReachAWrittenFile)
 {
-    DumpsFixture f;
-    useEchoingCommands(f);
-    DumpReportWriters writers = fileWritingUSBReports();
-    writers.writeUSBPowerReport = [](StepContext&, const QString&) { throw PlatformError("disk full"); };
+    StepFixture f;
+    const QString serial = "C02XK1ZZJGH5";
+    const QString uuid = "4C4C4544-0042-3510-8052-B4C04F4D4D32";
+    const QString mac = "b4:2e:99:aa:bb:cc";
+    const QString leak = f.env.path("leak.txt");
+    writeFile(leak, ("Hardware Overview:\n      Serial Number (system): " + serial + "\n      Hardware UUID: " + uuid
+                     + "\n<key>IOPlatformSerialNumber</key>\n<string>" + serial + "</string>\n<key>platform_UUID</key><string>" + uuid
+                     + "</string>\nroot=UUID=" + uuid.toLower() + " quiet\nlink/ether " + mac + " brd ff:ff:ff:ff:ff:ff\nHWaddr "
+                     + QString(mac).replace(':', '-').toUpper() + "\n").toUtf8());
+    useForEveryCommand(f, "cat '" + leak + "'; case \"$(basename \"$0\")\" in cpu|assertions|capabilities) exit 1 ;; esac");
+    for (const char* tool : {"VDADecoderChecker", "ListCodec.command"})
+        f.env.addTool(tool, "cat '" + leak + "'");
+    f.env.addTool("CPUFriend-Dump.command", "cat '" + leak + "'; cat '" + leak + "' > \"$1/cpu.txt\"; cat '" + leak + "' > \"$1/cpu.plist\"");
+    const QString efi = f.env.path("EFI");
+    writeFile(efi + "/OC/config.plist", ("<plist version=\"1.0\"><dict><key>SystemSerialNumber</key><string>" + serial
+                                         + "</string><key>SystemUUID</key><string>" + uuid + "</string><key>ROM</key><data>"
+                                         + QString(mac).remove(':') + "</data></dict></plist>").toUtf8());
 
-    EXPECT_THROW(collectSweepkitStyleDumps(f.ctx, f.work(), f.work(), writers), PlatformError);
-    EXPECT_EQ(dumpLines(f.log.lines).last(), "Dump 10/13: USB power summary...");
-    EXPECT_TRUE(QFileInfo::exists(f.work() + "/PCI-USB-Controllers.txt"));
-    EXPECT_FALSE(QFileInfo::exists(f.work() + "/KextsLoaded.txt"));
-    EXPECT_FALSE(QFileInfo::exists(f.work() + "/privacy-redaction.txt"));
+    collectSweepkitStyleDumps(f.ctx, f.work(), f.work(), {[](StepContext&, const QString& to) { writeFile(to, ""); },
+                                                          [](StepContext&, const QString& to) { writeFile(to, ""); }});
+    collectCPUFriendDump(f.ctx, f.work());
+    writeSystemInfo(f.ctx, f.work() + "/system-info.txt");
+    copyAndSanitizeMountedEFIOnly(f.ctx, f.work(), {efi});
+
+    const QStringList files = filesBelow(f.work());
+    EXPECT_GE(files.size(), 17);
+    for (const QString& file : files)
+        for (const QString& identifier : {serial, uuid, mac, QString(mac).replace(':', '-'), QString(mac).remove(':')})
+            EXPECT_FALSE(readText(file).contains(identifier, Qt::CaseInsensitive)) << file.toStdString() << " holds " << identifier.toStdString();
 }
 
-TEST(CommandCapture, AFailingCommandLeavesTheExactFailureText)
+TEST(AudioCodecs, TheListersOutputMaskedOrTheNoteOrTheFailureText)
 {
-    DumpsFixture f;
-    const QString script = writeScript(f.fakes() + "/pmset", "printf x\nexit 1");
-    const StockCommand pmset{"/bin/sh", {"-c", script + " -g"}};
-    const QString target = f.work() + "/Pmset.txt";
-
-    captureCommandOutput(pmset, 8, target);
-
-    const QString commandLine = "/bin/sh -c " + script + " -g";
-    EXPECT_EQ(readText(target), "Failure/timeout while running " + commandLine + "\nCommand failed: " + commandLine + "\nx\n");
-}
-
-TEST(CommandCapture, ATimeOutKeepsTheMaskedPartialOutput)
-{
-    DumpsFixture f;
-    const QString profiler = writeScript(f.fakes() + "/system_profiler",
-                                         "echo 'partial en0 00:1b:63:84:45:e6'\nexec sleep 30");
-    const QString target = f.work() + "/SysDump-Zantro.spx";
-    QElapsedTimer clock;
-    clock.start();
-
-    captureCommandOutput({profiler, kProfilerArguments}, 1, target);
-
-    EXPECT_LT(clock.elapsed(), 10000);
-    const QStringList lines = readText(target).split('\n');
-    ASSERT_GE(lines.size(), 3);
-    EXPECT_EQ(lines[0], "Failure/timeout while running " + profiler + " " + kProfilerArguments.join(' '));
-    EXPECT_TRUE(lines[1].startsWith("Timeout after 1s: " + profiler + " -xml SPHardwareDataType")) << lines[1].toStdString();
-    EXPECT_EQ(lines[2], "partial en0 XX:XX:XX:XX:XX:XX");
-}
-
-TEST(CommandCapture, ProgramsThatCannotStartOrPrintBadTextStillLeaveAFile)
-{
-    DumpsFixture f;
-    const QString missing = f.work() + "/missing.txt";
-    captureCommandOutput({"/nonexistent/tool", {"-g"}}, 8, missing);
-    EXPECT_TRUE(readText(missing).startsWith("Failure/timeout while running /nonexistent/tool -g\nCould not launch"));
-
-    // Output that is not UTF-8 is not passed on as it is; the file is written all the same.
-    const QString binary = f.work() + "/binary.txt";
-    captureCommandOutput(f.fake("binary", "printf '\\377\\376 12345678-1234-1234-1234-123456789ABC'"), 8, binary);
-    EXPECT_TRUE(QFileInfo::exists(binary));
-    EXPECT_FALSE(readText(binary).contains("12345678-1234"));
-}
-
-TEST(CommandCapture, LargeOutputIsMaskedWhole)
-{
-    DumpsFixture f;
-    const QString target = f.work() + "/bootlog.txt";
-    captureCommandOutput(f.fake("flood", "i=0; while [ $i -lt 20000 ]; do echo \"line $i ether 00:1b:63:84:45:e6\"; i=$((i+1)); done"),
-                         18, target);
-    const QString text = readText(target);
-    EXPECT_EQ(text.count('\n'), 20000);
-    EXPECT_EQ(text.count("XX:XX:XX:XX:XX:XX"), 20000);
-}
-
-// Masking a large output in pieces gives the text that masking it whole gives, wherever the
-// pieces end: across blank lines after a "Hardware UUID:", around byte-order marks, line ends
-// of every kind and blank space that is not ASCII, and in property lists.
-TEST(CommandCapture, MaskingInPiecesEqualsMaskingWhole)
-{
-    DumpsFixture f;
-    const QByteArray uuid = "8B571A7A-C1E4-4B6D-9A32-0F2C6E7D1A55";
-    const QByteArray cases[] = {
-        "Serial Number (system):\n\n   C02XK1ABCD12\nHardware UUID: \n " + uuid + "\nProvisioning UDID:\r\n\t00008030-001A\n",
-        "a Serial Number (system):\n\n   C02XK1ABCD12\nb Hardware UUID: \n " + uuid + "\nc Provisioning UDID:\r\n\t00008030-001A\n",
-        "a Hardware UUID:\xC2\xA0\n" + uuid + "\nb Serial Number (system):\xE2\x80\xA8\nC02X\n",
-        "serial_number = C02X\nROM: 001122334455\nMLB=C0212345\n  IOPlatformUUID = \"" + uuid + "\"\n",
-        "\xEF\xBB\xBF" "first line en0 00:1b:63:84:45:e6\n\xEF\xBB\xBF" "second\rthird 00-1B-63-84-45-E6\r\n",
-        "<key>SerialNumber</key>\n\t<string>C02XK1ABCD12</string>\n<key>_items</key>\n<array>\n<dict>\n<key>_name</key>\n"
-        "<string>Hardware UUID</string>\n<key>_value</key>\n<string>" + uuid + "</string>\n</dict>\n</array>\n",
-        "<\xE2\x84\xAA" "ey>ROM</key>\n<data>\nAAEC\n</data>\n",
-        "no line end at all: Hardware UUID: " + uuid,
-        readFile(testData("privacy/ioreg-platform-excerpt.txt")),
-    };
-    const QString target = f.work() + "/masked.txt";
-    for (const QByteArray& output : cases) {
-        const QByteArray whole = maskText(decodeUtf8Strictly(output).value()).toUtf8();
-        for (const qsizetype pieceBytes : {1, 7, 64, 1 << 20}) {
-            writeMaskedOutput(target, output, pieceBytes);
-            EXPECT_EQ(readFile(target), whole) << pieceBytes << ": " << output.left(60).toStdString();
-        }
-    }
-    writeMaskedOutput(target, readFile(testData("registry/macbookpro11-2-ioreg.txt")), 256);
-    EXPECT_EQ(readFile(target), maskText(readText(testData("registry/macbookpro11-2-ioreg.txt"))).toUtf8());
-}
-
-TEST(CommandCapture, BytesThatAreNotUtf8InALaterPieceLeaveAnEmptyFileAndNoPartialOne)
-{
-    DumpsFixture f;
-    const QString target = f.work() + "/masked.txt";
-    writeFile(target, "earlier run");
-    writeMaskedOutput(target, QByteArray("line en0 00:1b:63:84:45:e6\n").repeated(50) + "\xFF\xFE\n", 64);
-    EXPECT_EQ(readFile(target), QByteArray());
-    EXPECT_EQ(QDir(f.work()).entryList(QDir::Files), QStringList{"masked.txt"});
-}
-
-TEST(CommandCapture, AFolderThatCannotBeWrittenThrows)
-{
-    DumpsFixture f;
-    EXPECT_THROW(captureCommandOutput(f.fake("ok", "echo ok"), 8, f.work() + "/no/such/folder/Pmset.txt"), PlatformError);
-}
-
-TEST(AudioCodecs, WithoutTheListerOrWithBlankOutputTheNoteIsWritten)
-{
-    DumpsFixture f;
+    StepFixture f;
     const QString target = f.work() + "/AudioCodecs.txt";
+    const QString none = "No codec detected or audio tools unavailable.\n";
     writeAudioCodecsReport(std::nullopt, target);
-    EXPECT_EQ(readText(target), "No codec detected or audio tools unavailable.\n");
+    EXPECT_EQ(readText(target), none);
+    writeAudioCodecsReport(writeScript(f.env.path("blank.command"), "printf '\\n  \\n\\t\\n'"), target);
+    EXPECT_EQ(readText(target), none);
 
-    writeAudioCodecsReport(writeScript(f.fakes() + "/blank.command", "printf '\\n  \\n\\t\\n'"), target);
-    EXPECT_EQ(readText(target), "No codec detected or audio tools unavailable.\n");
-}
-
-TEST(AudioCodecs, TheListerRunsUnderBashEvenWithoutItsExecuteBit)
-{
-    DumpsFixture f;
-    const QString target = f.work() + "/AudioCodecs.txt";
-    const QString lister = f.fakes() + "/List Codec's.command";
+    // Run by bash even without its execute bit.
+    const QString lister = f.env.path("List Codec's.command");
     writeFile(lister, "[ -n \"$BASH_VERSION\" ] && echo 'Codec: Realtek ALC892'\necho 'mac 00:1B:63:84:45:E6'\n");
-    QFile::setPermissions(lister, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-
     writeAudioCodecsReport(lister, target);
-
     EXPECT_EQ(readText(target), "Codec: Realtek ALC892\nmac XX:XX:XX:XX:XX:XX\n");
-}
 
-TEST(AudioCodecs, AFailingListerLeavesItsFailureText)
-{
-    DumpsFixture f;
-    const QString target = f.work() + "/AudioCodecs.txt";
-    const QString lister = writeScript(f.fakes() + "/ListCodec.command", "echo partial; exit 3");
-    writeAudioCodecsReport(lister, target);
-    EXPECT_EQ(readText(target), "Failure/timeout while running /bin/bash " + lister);
-    EXPECT_THROW(writeAudioCodecsReport(lister, f.work() + "/missing/AudioCodecs.txt"), PlatformError);
+    const QString failing = writeScript(f.env.path("ListCodec.command"), "echo partial; exit 3");
+    writeAudioCodecsReport(failing, target);
+    EXPECT_EQ(readText(target), "Failure/timeout while running /bin/bash " + failing);
 }

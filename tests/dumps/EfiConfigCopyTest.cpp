@@ -1,7 +1,10 @@
-#include "dumps/DumpsTestSupport.h"
+#include "base/CollectorError.h"
+#include "support/TestFiles.h"
+#include "support/TestPlatform.h"
 #include "dumps/EfiConfigCopy.h"
 #include "platform/PrivilegedFacts.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -40,7 +43,7 @@ TEST(EfiConfigCopy, TheCandidateRootsAreTheMacOSMountsThenTheLinuxOnes)
 
 TEST(EfiConfigCopy, WithoutAMountedPartitionNothingIsCopied)
 {
-    DumpsFixture f;
+    StepFixture f;
     copyAndSanitizeMountedEFIOnly(f.ctx, f.work(), {f.env.path("Volumes/EFI/EFI"), f.env.path("boot/efi/EFI")});
     EXPECT_EQ(f.log.lines, QStringList{"EFI is not mounted; skipping config copy to avoid prompts/hangs."});
     EXPECT_TRUE(QDir(f.work()).isEmpty());
@@ -48,7 +51,7 @@ TEST(EfiConfigCopy, WithoutAMountedPartitionNothingIsCopied)
 
 TEST(EfiConfigCopy, TheFirstRootThatExistsIsUsedEvenWhenALaterOneHasTheFiles)
 {
-    DumpsFixture f;
+    StepFixture f;
     const QString first = f.env.path("Volumes/EFI/EFI");
     const QString second = f.env.path("boot/efi/EFI");
     QDir().mkpath(first);
@@ -67,7 +70,7 @@ TEST(EfiConfigCopy, TheFirstRootThatExistsIsUsedEvenWhenALaterOneHasTheFiles)
 
 TEST(EfiConfigCopy, BothConfigurationsAreCopiedMaskedAndReplaceStaleCopies)
 {
-    DumpsFixture f;
+    StepFixture f;
     const QString root = f.env.path("efi part/EFI");
     writeFile(root + "/CLOVER/config.plist", kCloverConfig);
     writeFile(root + "/OC/config.plist", readFile(testData("dumps/oc-config-binary.plist")));
@@ -105,7 +108,7 @@ TEST(EfiConfigCopy, AFailedCopyThrowsBeforeTheOpenCoreConfiguration)
         {"a symbolic link", [](const QString& path) { QFile::link("/dev/zero", path); }},
     };
     for (const auto& c : cases) {
-        DumpsFixture f;
+        StepFixture f;
         const QString root = f.env.path("EFI");
         QDir().mkpath(root + "/CLOVER");
         c.make(root + "/CLOVER/config.plist");
@@ -125,7 +128,7 @@ TEST(EfiConfigCopy, AFailedCopyThrowsBeforeTheOpenCoreConfiguration)
 // read there in the administrator step is copied and masked as any other configuration.
 TEST(EfiConfigCopy, WhatRootReadOnAPartitionHiddenFromTheUserIsCopied)
 {
-    DumpsFixture f;
+    StepFixture f;
     const QString hidden = f.env.path("boot/efi/EFI"); // does not exist for this user
     const QString visible = f.env.path("later/EFI");
     writeFile(visible + "/CLOVER/config.plist", "<plist>not this one</plist>");
@@ -176,7 +179,7 @@ TEST(EfiConfigCopy, ConfigurationsOnAnyMountedVolumeAreFoundAfterTheCandidateRoo
           "OC config.plist copied as OC-config.plist and sanitized at root."}},
     };
     for (const auto& c : cases) {
-        DumpsFixture f;
+        StepFixture f;
         const QString machine = f.env.platform.machineRoot;
         writeFile(machine + "/" + c.table, c.content);
         writeFile(machine + efiStick + "/EFI/OC/config.plist", kCloverConfig);

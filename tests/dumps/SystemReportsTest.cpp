@@ -1,7 +1,8 @@
-#include "dumps/DumpsTestSupport.h"
 #include "dumps/BootFacts.h"
 #include "dumps/SystemReports.h"
 #include "platform/PrivilegedFacts.h"
+#include "support/TestFiles.h"
+#include "support/TestPlatform.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -54,7 +55,7 @@ QByteArray bootVariable(quint32 attributes, const QString& description, const QB
 // that booted, the order, and each entry's description and device path, MAC and disk GUID masked.
 TEST(FirmwareBootReport, ListsTheBootModeSecureBootAndEveryBootEntry)
 {
-    DumpsFixture f;
+    StepFixture f;
     const QString vars = f.env.platform.machineRoot + "/sys/firmware/efi/efivars/";
     const QString global = "-8be4df61-93ca-11d2-aa0d-00e098032b8c";
     const QString to = f.work() + "/FirmwareBoot.txt";
@@ -90,7 +91,7 @@ TEST(FirmwareBootReport, ListsTheBootModeSecureBootAndEveryBootEntry)
 // where the log is closed to the user, as root read it; else a note.
 TEST(KernelWarningsReport, KeepsEveryWarningFromTheUserOrFromRoot)
 {
-    DumpsFixture f;
+    StepFixture f;
     QByteArray log;
     for (int i = 0; i < 3000; ++i)
         log += QByteArray("<6>[    1.") + QByteArray::number(i) + "] usb 1-2: new high-speed USB device SerialNumber: PLANTED\n";
@@ -135,7 +136,7 @@ TEST(KernelWarningsReport, KeepsEveryWarningFromTheUserOrFromRoot)
 
 TEST(SystemInfo, BlocksAreSeparatedByBlankLinesAndTheHardwareSerialIsMaskedTwice)
 {
-    DumpsFixture f;
+    StepFixture f;
     CommandTable& c = f.env.platform.commands;
     c.systemVersion = f.fake("sw_vers", "printf 'ProductName:\\tmacOS\\n'");
     c.kernelIdentity = f.fake("uname", "exit 2");
@@ -150,12 +151,11 @@ TEST(SystemInfo, BlocksAreSeparatedByBlankLinesAndTheHardwareSerialIsMaskedTwice
               "ProductName:\tmacOS\n\n\n"
               "Failure/timeout while running " + c.kernelIdentity.program + " \n\n"
               "Hardware:\n      Serial Number (system): XX-MASKED-XX-MASKED-XX\n");
-    EXPECT_THROW(writeSystemInfo(f.ctx, f.work() + "/missing/system-info.txt"), PlatformError);
 }
 
 TEST(VideoDecodeReport, WithoutAToolOnlyTheDisplayFallbackFollows)
 {
-    DumpsFixture f;
+    StepFixture f;
     f.env.platform.commands.displaysOverview = f.fake("displays", "echo 'Graphics/Displays:'");
     const QString to = f.work() + "/VDADecoderChecker.txt";
 
@@ -168,7 +168,7 @@ TEST(VideoDecodeReport, WithoutAToolOnlyTheDisplayFallbackFollows)
 
 TEST(VideoDecodeReport, AToolThatPrintsNothingGivesNoOutput)
 {
-    DumpsFixture f;
+    StepFixture f;
     CommandTable& c = f.env.platform.commands;
     c.fileType = f.fake("file", "echo \"  $1: POSIX shell script, ASCII text executable  \"");
     c.displaysOverview = f.fake("displays", "exit 1");
@@ -182,11 +182,17 @@ TEST(VideoDecodeReport, AToolThatPrintsNothingGivesNoOutput)
                            tool + ": POSIX shell script, ASCII text executable", "", "VDADecoderChecker output:", "No output.",
                            "", "SPDisplaysDataType fallback:", "Failure/timeout while running " + c.displaysOverview.program + " ",
                            ""}));
+
+    // Its execute bit is given back; what it prints is trimmed at the ends and masked.
+    writeScript(tool, "printf '\\n  HEVC: supported\\n  adapter 00:1b:63:84:45:e6\\n\\n'");
+    QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    writeVDADecoderReport(f.ctx, to, tool);
+    EXPECT_TRUE(readText(to).contains("VDADecoderChecker output:\nHEVC: supported\n  adapter XX:XX:XX:XX:XX:XX\n\n")) << readText(to).toStdString();
 }
 
 TEST(VideoDecodeReport, AToolThatFailsOrCannotStartIsExplainedAndTheFallbackFollows)
 {
-    DumpsFixture f;
+    StepFixture f;
     CommandTable& c = f.env.platform.commands;
     c.fileType = f.fake("file", "echo \"$1: data\"");
     c.displaysOverview = f.fake("displays", "echo 'Display: none'");
@@ -207,24 +213,9 @@ TEST(VideoDecodeReport, AToolThatFailsOrCannotStartIsExplainedAndTheFallbackFoll
     EXPECT_TRUE(text.endsWith("SPDisplaysDataType fallback:\nDisplay: none\n\n"));
 }
 
-TEST(VideoDecodeReport, TheToolGetsItsExecuteBitBackAndItsOutputIsTrimmedAndMasked)
-{
-    DumpsFixture f;
-    f.env.platform.commands.fileType = f.fake("file", "echo data");
-    f.env.platform.commands.displaysOverview = f.fake("displays", "true");
-    const QString tool = f.env.addTool("VDADecoderChecker", "printf '\\n  HEVC: supported\\n  adapter 00:1b:63:84:45:e6\\n\\n'");
-    QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QString to = f.work() + "/VDADecoderChecker.txt";
-
-    writeVDADecoderReport(f.ctx, to, tool);
-
-    EXPECT_TRUE(readText(to).contains("VDADecoderChecker output:\nHEVC: supported\n  adapter XX:XX:XX:XX:XX:XX\n\n"))
-        << readText(to).toStdString();
-}
-
 TEST(KextsReport, NoMatchIsTheFailureTextAndEmptySuccessIsTheNote)
 {
-    DumpsFixture f;
+    StepFixture f;
     CommandTable& c = f.env.platform.commands;
     const QString to = f.work() + "/KextsLoaded.txt";
 
@@ -249,7 +240,7 @@ TEST(KextsReport, NoMatchIsTheFailureTextAndEmptySuccessIsTheNote)
 
 TEST(PowerManagementReport, EachBlockIsHeadingOutputAndBlankLine)
 {
-    DumpsFixture f;
+    StepFixture f;
     CommandTable& c = f.env.platform.commands;
     c.powerSettings = f.fake("settings", "echo ' hibernatemode 3'");
     c.powerAssertions = {f.fake("assertions", "echo partial; exit 1").program, {"-g", "assertions"}};

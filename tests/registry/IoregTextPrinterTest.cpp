@@ -1,11 +1,10 @@
 #include "registry/IoregTextLoader.h"
 #include "registry/IoregTextPrinter.h"
-
 #include "process/ProcessRunner.h"
+
 #include "registry/RegistryTestSupport.h"
 #include "support/TestFiles.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <limits>
 

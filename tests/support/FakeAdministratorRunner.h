@@ -3,7 +3,6 @@
 #include "base/CollectorError.h"
 #include "platform/AdministratorRunner.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
@@ -13,9 +12,9 @@
 
 namespace velkor::testing {
 
-// Stands in for the administrator prompt that the user accepts: runs "/bin/bash SCRIPT" as the
-// current user and returns its standard output. Records the script and, while it exists, its
-// mode and the mode of the folder that holds it.
+// Stands in for the administrator prompt: when the user accepts, runs "/bin/bash SCRIPT" as
+// the current user and returns its standard output; when declining is set, throws its text.
+// Records the script and, while it exists, its mode and the mode of the folder that holds it.
 class FakeAdministratorRunner : public AdministratorRunner {
 public:
     AdministratorRunOutput runScriptAsAdministrator(const QString& scriptPath, const AdministratorRunLimits& limits) override
@@ -27,6 +26,8 @@ public:
         struct stat info {};
         scriptModes.push_back(::lstat(QFile::encodeName(scriptPath).constData(), &info) == 0 ? info.st_mode : 0);
         folderModes.push_back(::lstat(QFile::encodeName(QFileInfo(scriptPath).path()).constData(), &info) == 0 ? info.st_mode : 0);
+        if (!declining.isEmpty())
+            throw CollectorError::operationFailed(declining);
 
         QProcess bash;
         if (!workingDirectory.isEmpty())
@@ -44,6 +45,7 @@ public:
         return output;
     }
 
+    QString declining;        // the refusal's text; empty when the user accepts
     QString workingDirectory; // where bash starts; the test's own folder when empty
     AdministratorRunLimits lastLimits;
     QStringList scriptPaths;

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QDir>
+#include <QDirIterator>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -51,6 +52,15 @@ QString testData(const QString& relativePath)
 QString builtTool(const QString& name)
 {
     return QStringLiteral(VELKOR_BUILT_TOOLS_DIR) + QLatin1Char('/') + name;
+}
+
+QStringList filesBelow(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(it.next());
+    return files;
 }
 
 QStringList zipEntries(const QString& archive)

@@ -18,6 +18,8 @@ QString readText(const QString& path);
 QString testData(const QString& relativePath);
 // The helper tools of the build, in the bundle's Resources/Tools.
 QString builtTool(const QString& name);
+// Every file below a folder, never through a link.
+QStringList filesBelow(const QString& folder);
 // Lists an archive's entries with unzip -Z1 (one name per line).
 QStringList zipEntries(const QString& archive);
 

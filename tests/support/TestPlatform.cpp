@@ -31,6 +31,18 @@ QString TestEnvironment::addTool(const QString& name, const QString& body)
     return writeScript(toolsFolder() + "/" + name, body);
 }
 
+StepFixture::StepFixture()
+{
+    QDir().mkpath(work());
+    // The steps that read the machine (mount table, firmware variables) read this tree.
+    env.platform.machineRoot = env.path("machine");
+}
+
+StockCommand StepFixture::fake(const QString& name, const QString& body) const
+{
+    return {writeScript(env.path("fakes/" + name), body), {}};
+}
+
 bool waitForRunToEnd(CollectorModel& model, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

@@ -2,8 +2,10 @@
 
 #include "collector/CollectorModel.h"
 #include "platform/Platform.h"
+#include "steps/StepContext.h"
 #include "support/FakeDesktopServices.h"
 #include "support/QtPrinters.h"
+#include "support/RecordingLog.h"
 
 #include <QTemporaryDir>
 #include <memory>
@@ -24,6 +26,18 @@ struct TestEnvironment {
     QTemporaryDir root;
     std::shared_ptr<FakeDesktopServices> desktopServices;
     Platform platform;
+};
+
+// What a step runs in: the test machine, an empty work folder, a recording log and the context.
+struct StepFixture {
+    StepFixture();
+    QString work() const { return env.path("work"); }
+    // A command that runs a shell script of the given body.
+    StockCommand fake(const QString& name, const QString& body) const;
+
+    TestEnvironment env;
+    RecordingLog log;
+    StepContext ctx{log, env.platform};
 };
 
 // Processes events until the model's run has ended; false on time-out.

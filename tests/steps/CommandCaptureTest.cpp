@@ -1,0 +1,68 @@
+#include "steps/CommandCapture.h"
+#include "files/TextDecoding.h"
+#include "privacy/TextMasking.h"
+#include "support/TestFiles.h"
+#include "support/TestPlatform.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+using namespace velkor;
+using namespace velkor::testing;
+
+// A command that fails or cannot start leaves its failure text in the file instead of its
+// output, masked like any output.
+TEST(CommandCapture, FailuresLeaveTheMaskedFailureTextInTheFile)
+{
+    StepFixture f;
+    const QString script = writeScript(f.env.path("pmset"), "echo 'en0 00:1b:63:84:45:e6'\nexit 1");
+    const QString target = f.work() + "/Pmset.txt";
+    captureCommandOutput({"/bin/sh", {"-c", script + " -g"}}, 8, target);
+    const QString commandLine = "/bin/sh -c " + script + " -g";
+    EXPECT_EQ(readText(target), "Failure/timeout while running " + commandLine + "\nCommand failed: " + commandLine
+                                    + "\nen0 XX:XX:XX:XX:XX:XX\n\n");
+
+    captureCommandOutput({"/nonexistent/tool", {"-g"}}, 8, target);
+    EXPECT_TRUE(readText(target).startsWith("Failure/timeout while running /nonexistent/tool -g\nCould not launch"));
+
+    captureCommandOutput(f.fake("ok", "echo 'id 12345678-1234-1234-1234-123456789ABC'"), 8, target);
+    EXPECT_EQ(readText(target), "id XX-MASKED-UUID\n");
+}
+
+TEST(CommandCapture, MaskingInPiecesEqualsMaskingWhole)
+{
+    StepFixture f;
+    const QByteArray uuid = "8B571A7A-C1E4-4B6D-9A32-0F2C6E7D1A55";
+    const QByteArray cases[] = {
+        "Serial Number (system):\n\n   C02XK1ABCD12\nHardware UUID: \n " + uuid + "\nProvisioning UDID:\r\n\t00008030-001A\n",
+        "a Serial Number (system):\n\n   C02XK1ABCD12\nb Hardware UUID: \n " + uuid + "\nc Provisioning UDID:\r\n\t00008030-001A\n",
+        "a Hardware UUID:\xC2\xA0\n" + uuid + "\nb Serial Number (system):\xE2\x80\xA8\nC02X\n",
+        "serial_number = C02X\nROM: 001122334455\nMLB=C0212345\n  IOPlatformUUID = \"" + uuid + "\"\n",
+        "\xEF\xBB\xBF" "first line en0 00:1b:63:84:45:e6\n\xEF\xBB\xBF" "second\rthird 00-1B-63-84-45-E6\r\n",
+        "<key>SerialNumber</key>\n\t<string>C02XK1ABCD12</string>\n<key>_items</key>\n<array>\n<dict>\n<key>_name</key>\n"
+        "<string>Hardware UUID</string>\n<key>_value</key>\n<string>" + uuid + "</string>\n</dict>\n</array>\n",
+        "<\xE2\x84\xAA" "ey>ROM</key>\n<data>\nAAEC\n</data>\n",
+        "no line end at all: Hardware UUID: " + uuid,
+        readFile(testData("privacy/ioreg-platform-excerpt.txt")),
+    };
+    const QString target = f.work() + "/masked.txt";
+    for (const QByteArray& output : cases) {
+        const QByteArray whole = maskText(decodeUtf8Strictly(output).value()).toUtf8();
+        for (const qsizetype pieceBytes : {1, 7, 64, 1 << 20}) {
+            writeMaskedOutput(target, output, pieceBytes);
+            EXPECT_EQ(readFile(target), whole) << pieceBytes << ": " << output.left(60).toStdString();
+        }
+    }
+    writeMaskedOutput(target, readFile(testData("registry/macbookpro11-2-ioreg.txt")), 256);
+    EXPECT_EQ(readFile(target), maskText(readText(testData("registry/macbookpro11-2-ioreg.txt"))).toUtf8());
+}
+
+TEST(CommandCapture, BytesThatAreNotUtf8InALaterPieceLeaveAnEmptyFileAndNoPartialOne)
+{
+    StepFixture f;
+    const QString target = f.work() + "/masked.txt";
+    writeFile(target, "earlier run");
+    writeMaskedOutput(target, QByteArray("line en0 00:1b:63:84:45:e6\n").repeated(50) + "\xFF\xFE\n", 64);
+    EXPECT_EQ(readFile(target), QByteArray());
+    EXPECT_EQ(QDir(f.work()).entryList(QDir::Files), QStringList{"masked.txt"});
+}
