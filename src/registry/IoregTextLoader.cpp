@@ -19,9 +19,9 @@ constexpr int kMaxValueNesting = 256;
 // A text that runs over several lines (ioreg prints embedded line feeds as they are) may grow
 // to this many bytes before the file is taken as broken.
 constexpr qsizetype kMaxValueBytes = 16 * 1024 * 1024;
-// Loading takes about eight times the text's size (the text, its tree of entries and values,
-// and the tree's own text forms); a saved registry is a few MB, so this bound keeps the loader
-// within about half a GB on any input.
+// The companion's whole run takes about eight to ten times the text's size (the text, its tree
+// of entries and values, the listing and reports made from it); a saved registry is a few MB,
+// so this bound keeps it below about 700 MB on any input.
 constexpr qint64 kMaxFileBytes = 64LL * 1024 * 1024;
 
 const QString kSaveAdvice = QStringLiteral("save the registry with `ioreg -l -w0`");
