@@ -1,6 +1,7 @@
-// Measures, in one run, how fast the process runner captures a 200 MB output beside the time
-// `cat` needs to move the same bytes through a pipe, and the peak memory of the whole capture
-// path of a dump (capture, decode, mask, write) as a multiple of the output's size.
+// Measures, in one run, how fast the process runner captures a 60 MB output (below the 64 MiB
+// kept of one tool) beside the time `cat` needs to move the same bytes through a pipe, the peak
+// memory of the whole capture path of a dump (capture, decode, mask, write) as a multiple of the
+// output's size, and what a tool flooding 1 GiB costs: time and memory until it is cut.
 #include "platform/CommandTable.h"
 #include "steps/CommandCapture.h"
 #include "files/Files.h"
@@ -17,7 +18,7 @@ using namespace velkor;
 
 namespace {
 
-constexpr qint64 kBytes = 200LL * 1024 * 1024;
+constexpr qint64 kBytes = 60LL * 1024 * 1024;
 
 double seconds(const std::function<void()>& work)
 {
@@ -100,7 +101,7 @@ int main()
     const double megabytes = double(kBytes) / 1048576.0;
     std::printf("process runner capture: %.0f MB in %.3f s = %.0f MB/s\n", megabytes, best, megabytes / best);
     std::printf("cat through a pipe:     %.0f MB in %.3f s = %.0f MB/s\n", megabytes, bestCat, megabytes / bestCat);
-    std::printf("fresh 200 MB buffer:    %.0f MB in %.3f s (the memory the output needs, which cat does not hold)\n", megabytes, bestFresh);
+    std::printf("fresh 60 MB buffer:     %.0f MB in %.3f s (the memory the output needs, which cat does not hold)\n", megabytes, bestFresh);
     std::printf("ratio runner/cat: %.2f (target: at least 0.50); runner/(cat + fresh buffer): %.2f\n", bestCat / best,
                 (bestCat + bestFresh) / best);
     QFile::remove(source);
@@ -115,5 +116,13 @@ int main()
                             "<key>SerialNumber</key>\n<string>C02XK1ABCD12</string>\n";
     printCapturePath("property list", repeatedFile(dir.filePath("plist.xml"), "<plist><key>_items</key><array>\n" + item.repeated(2000) + "</array></plist>\n"),
                      dir.filePath("plist-out.txt"));
+
+    // A flood: 1 GiB of listing-like lines, cut at the limit and written masked with its note.
+    const StockCommand flood{"/bin/sh", {"-c", "yes 'en0 ether 00:1b:63:84:45:e6 flooding line' | head -c 1073741824"}};
+    double elapsed = 0;
+    const qint64 peak = addedPeak([&] { elapsed = seconds([&] { captureCommandOutput(flood, 300, dir.filePath("flood-out.txt")); }); });
+    const qint64 kept = QFileInfo(dir.filePath("flood-out.txt")).size();
+    std::printf("flood of 1024 MB: cut and written in %.2f s, file %.0f MB, peak %.0f MB = %.2f x the 64 MiB kept (target: at most about 2.5)\n",
+                elapsed, double(kept) / 1048576.0, double(peak) / 1048576.0, double(peak) / double(kCapturedOutputLimit));
     return 0;
 }

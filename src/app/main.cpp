@@ -6,6 +6,7 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/StartingUser.h"
 #include "platform/DesktopServices.h"
+#include "process/TerminationSignals.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -115,6 +116,9 @@ int main(int argc, char* argv[])
 
     velkor::CollectorModel model(std::move(platform), velkor::standardCollectionSteps());
     velkor::AppMenus menus(velkor::infoPlistPath(model.platform().bundle));
+
+    // A terminated Velkor leaves as a closed one does, through the end of main below.
+    velkor::TerminationSignals terminationSignals([](int) { QCoreApplication::quit(); });
 
     QQmlApplicationEngine engine;
     QQuickWindow* window = velkor::loadMainWindow(engine, model, menus);

@@ -36,7 +36,12 @@ public:
 };
 
 // The text the log shows for any exception.
+// The error's message, its control characters escaped (see below).
 QString describeError(const std::exception& error);
+
+// The text with every control character but line feed and tab written as \xHH: messages
+// quote names and text from their inputs, which must not reach a terminal as escape sequences.
+QString escapeControlCharacters(const QString& text);
 
 // The system's own words for an errno value ("No space left on device").
 QString systemReason(int error);

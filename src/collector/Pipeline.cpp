@@ -141,7 +141,7 @@ void runCollection(RunBridge& bridge)
         bridge.throwIfAbandoned();
         bridge.log(QStringLiteral("Generating ioregAPP.txt from IODeviceTree..."));
         // The listing masked, or its masked failure text; only a failed write ends the run.
-        captureCommandOutput(platform.commands.deviceTreeListing, 45, at.work + QLatin1Char('/') + package::ioregDeviceTree);
+        captureCommandOutput(platform.commands.deviceTreeListing, 45, at.work + QLatin1Char('/') + package::ioregDeviceTree, &bridge);
         bridge.log(QStringLiteral("ioregAPP.txt step completed at ZIP root."));
 
         bridge.throwIfAbandoned();

@@ -40,7 +40,7 @@ void moveIntoPlace(const QString& from, const QString& to)
     if (QFileInfo(from).isDir() || (target.isDir() && !target.isSymLink()))
         removePath(to);
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(to, QString::fromLocal8Bit(std::strerror(errno))));
+        throw PlatformError(QStringLiteral("Could not write “%1”: %2").arg(to, systemReason(errno)));
 }
 
 QString kindNames(const std::set<IdentifierKind>& kinds)
@@ -92,7 +92,10 @@ int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, 
     try {
         Platform platform;
         platform.bundle = bundle;
-        platform.registry = loadIoregTextFile(input);
+        // A link given on the command line is the user's own choice: it is followed here, and
+        // what it names must then be a regular file.
+        const QFileInfo inputInfo(input);
+        platform.registry = loadIoregTextFile(inputInfo.isSymLink() && inputInfo.exists() ? inputInfo.canonicalFilePath() : input);
         auto propertyLists = std::make_shared<LibplistPropertyListService>();
         platform.propertyLists = propertyLists;
 
@@ -146,12 +149,13 @@ int runRegistryCompanion(const QStringList& arguments, const AppBundle& bundle, 
             written << acpi + QLatin1Char('/') + name;
         }
 
+        // Names come from the command line and the registry: printed with their control characters escaped.
         for (const QString& path : written)
-            out << "wrote " << path << '\n';
+            out << "wrote " << escapeControlCharacters(path) << '\n';
         for (const QString& table : audited.cleanedMsdmTables)
-            out << "removed the Windows product key from " << output << '/' << table << '\n';
+            out << "removed the Windows product key from " << escapeControlCharacters(output + QLatin1Char('/') + table) << '\n';
         for (auto it = audited.withheldFiles.cbegin(); it != audited.withheldFiles.cend(); ++it)
-            err << "velkor-registry: left out " << it.key() << ": it holds a " << kindNames(it.value())
+            err << "velkor-registry: left out " << escapeControlCharacters(it.key()) << ": it holds a " << kindNames(it.value())
                 << " of the saved Mac that cannot be masked in place\n";
         return 0;
     } catch (const std::exception& error) {

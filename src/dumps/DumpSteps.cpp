@@ -68,15 +68,15 @@ void collectSweepkitStyleDumps(StepContext& ctx, const QString& work, const QStr
     const auto inWork = [&work](const QString& name) { return work + QLatin1Char('/') + name; };
 
     ctx.log.log(QStringLiteral("Dump 1/9: pmset..."));
-    captureCommandOutput(commands.powerSettingsDump, kShortCommandTimeout, inWork(package::pmset));
+    captureCommandOutput(commands.powerSettingsDump, kShortCommandTimeout, inWork(package::pmset), &ctx.log);
 
     ctx.log.log(QStringLiteral("Dump 2/9: boot-args..."));
-    captureCommandOutput(commands.bootArgumentsDump, kShortCommandTimeout, inWork(package::bootArgs));
+    captureCommandOutput(commands.bootArgumentsDump, kShortCommandTimeout, inWork(package::bootArgs), &ctx.log);
 
     ctx.log.log(QStringLiteral("Dump 3/9: kernel/macOS/CPU..."));
-    captureCommandOutput(commands.kernelVersionDump, kShortCommandTimeout, inWork(package::kernelVersion));
-    captureCommandOutput(commands.systemVersionDump, kShortCommandTimeout, inWork(package::systemVersion));
-    captureCommandOutput(commands.cpuBrandDump, kShortCommandTimeout, inWork(package::cpu));
+    captureCommandOutput(commands.kernelVersionDump, kShortCommandTimeout, inWork(package::kernelVersion), &ctx.log);
+    captureCommandOutput(commands.systemVersionDump, kShortCommandTimeout, inWork(package::systemVersion), &ctx.log);
+    captureCommandOutput(commands.cpuBrandDump, kShortCommandTimeout, inWork(package::cpu), &ctx.log);
 
     ctx.log.log(QStringLiteral("Dump 4/9: limited bootlog with timeout..."));
     // Root ran the same command in the administrator step, where it can read the kernel log
@@ -84,7 +84,7 @@ void collectSweepkitStyleDumps(StepContext& ctx, const QString& work, const QStr
     if (const auto privileged = ctx.privileged(); privileged->bootLog && !privileged->bootLog->trimmed().isEmpty())
         writeTextFile(inWork(package::bootLog), maskText(QString::fromUtf8(*privileged->bootLog)));
     else
-        captureCommandOutput(commands.bootLogDump, kBootLogTimeout, inWork(package::bootLog));
+        captureCommandOutput(commands.bootLogDump, kBootLogTimeout, inWork(package::bootLog), &ctx.log);
     // The first lines above stop early in the boot; the firmware's and ACPI's complaints later
     // on are kept here, all of them.
     writeKernelWarningsReport(ctx, inWork(package::kernelWarnings));
@@ -96,7 +96,7 @@ void collectSweepkitStyleDumps(StepContext& ctx, const QString& work, const QStr
     writeAudioCodecsReport(locateTool(tools, QStringLiteral("ListCodec.command")), inWork(package::audioCodecs));
 
     ctx.log.log(QStringLiteral("Dump 7/9: sanitized system_profiler XML with timeout..."));
-    captureCommandOutput(commands.systemProfilerXmlDump, kHardwareListingTimeout, inWork(package::systemProfiler));
+    captureCommandOutput(commands.systemProfilerXmlDump, kHardwareListingTimeout, inWork(package::systemProfiler), &ctx.log);
 
     ctx.log.log(QStringLiteral("Dump 8/9: looking for already-mounted EFI to copy CLOVER/OC without password hangs..."));
     copyAndSanitizeMountedEFIOnly(ctx, work, ctx.platform.efiRoots);

@@ -16,4 +16,16 @@ std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes, bool keepByte
     return text;
 }
 
+QString decodeUtf8Lossily(const QByteArray& bytes, bool& replaced, bool keepByteOrderMark)
+{
+    if (std::optional<QString> text = decodeUtf8Strictly(bytes, keepByteOrderMark))
+        return std::move(*text);
+    replaced = true;
+    QStringDecoder::Flags flags = QStringDecoder::Flag::Stateless;
+    if (keepByteOrderMark)
+        flags |= QStringDecoder::Flag::ConvertInitialBom;
+    QStringDecoder decoder(QStringDecoder::Utf8, flags);
+    return decoder(bytes);
+}
+
 } // namespace velkor

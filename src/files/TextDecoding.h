@@ -11,4 +11,11 @@ namespace velkor {
 // the text keeps it.
 std::optional<QString> decodeUtf8Strictly(const QByteArray& bytes, bool keepByteOrderMark = false);
 
+// The line that marks a text in which invalid UTF-8 was replaced.
+inline const QString kNotUtf8Note = QStringLiteral("[Velkor] This output held bytes that are not UTF-8; each such sequence is shown as U+FFFD.");
+
+// Decodes UTF-8, each invalid sequence replaced by U+FFFD, and sets `replaced` when one was.
+// For output that is kept even where a byte is wrong (a Latin-1 string in a firmware table).
+QString decodeUtf8Lossily(const QByteArray& bytes, bool& replaced, bool keepByteOrderMark = false);
+
 } // namespace velkor

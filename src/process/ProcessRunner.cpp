@@ -15,6 +15,7 @@
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -57,7 +58,10 @@ private:
 };
 
 // Owns a started child: whatever path leaves the run, the child's group is ended and the
-// child is reaped, so no zombie and no runaway group stays behind.
+// child is reaped, so no zombie and no runaway group stays behind. A child that ended by
+// itself has its group ended too: what it started and left running (a sleeper, a daemon)
+// would otherwise outlive the run and Velkor. The group is signalled while the child is still
+// an unreaped zombie, so its number cannot have been taken by another process.
 class ChildGuard {
 public:
     explicit ChildGuard(pid_t pid) : m_pid(pid) {}
@@ -77,33 +81,39 @@ public:
 
     bool poll()
     {
-        if (m_reaped)
-            return true;
-        int status = 0;
-        const pid_t result = ::waitpid(m_pid, &status, WNOHANG);
-        if (result == m_pid || (result < 0 && errno == ECHILD)) {
-            m_status = status;
-            m_reaped = true;
-        }
+        if (!m_reaped)
+            waitFor(WNOHANG);
         return m_reaped;
     }
 
     void waitBlocking()
     {
-        int status = 0;
-        while (!m_reaped) {
-            const pid_t result = ::waitpid(m_pid, &status, 0);
-            if (result == m_pid || (result < 0 && errno != EINTR)) {
-                m_status = status;
-                m_reaped = true;
-            }
-        }
+        while (!m_reaped)
+            waitFor(0);
     }
 
 private:
+    void waitFor(int flags)
+    {
+        siginfo_t info {};
+        if (::waitid(P_PID, id_t(m_pid), &info, WEXITED | WNOWAIT | flags) != 0) {
+            if (errno != EINTR)
+                m_reaped = true; // not ours to wait for (any more): nothing left to reap
+            return;
+        }
+        if (info.si_pid != m_pid)
+            return;
+        ::kill(-m_pid, SIGKILL);
+        int status = -1;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_status = status;
+        m_reaped = true;
+    }
+
     pid_t m_pid;
     bool m_reaped = false;
-    int m_status = 0;
+    int m_status = -1;
 };
 
 // The output as it arrives, read straight from the pipe into the buffer. Fresh memory costs a
@@ -111,19 +121,23 @@ private:
 // takes longer than the copy itself; the buffer maps the stretch ahead of the reads in one call
 // instead (a no-op on kernels before 5.14). Huge pages would save the faults too, but where
 // memory is fragmented the kernel compacts it for each one, which costs more than it saves.
+// The buffer holds at most `limit` bytes and never reserves more than that.
 class CaptureBuffer {
 public:
-    explicit CaptureBuffer(QByteArray& bytes) : m_bytes(bytes) {}
+    CaptureBuffer(QByteArray& bytes, qsizetype limit) : m_bytes(bytes), m_limit(std::max<qsizetype>(limit, 0)) {}
 
-    // One read(2) into the buffer; its result.
+    bool full() const { return m_bytes.size() >= m_limit; }
+
+    // One read(2) into the buffer; its result. Not called on a full buffer.
     ssize_t readFrom(int fd)
     {
-        if (m_bytes.capacity() - m_bytes.size() < kReadChunk)
+        const qsizetype chunk = std::min(kReadChunk, m_limit - m_bytes.size());
+        if (m_bytes.capacity() - m_bytes.size() < chunk)
             grow();
         const qsizetype before = m_bytes.size();
-        mapAhead(before + kReadChunk);
-        m_bytes.resize(before + kReadChunk); // within the capacity: no copy, no initialisation
-        const ssize_t count = ::read(fd, m_bytes.data() + before, size_t(kReadChunk));
+        mapAhead(before + chunk);
+        m_bytes.resize(before + chunk); // within the capacity: no copy, no initialisation
+        const ssize_t count = ::read(fd, m_bytes.data() + before, size_t(chunk));
         m_bytes.resize(before + std::max<qsizetype>(count, 0));
         return count;
     }
@@ -136,7 +150,7 @@ private:
 
     void grow()
     {
-        m_bytes.reserve(std::max(m_bytes.size() * 2, m_bytes.size() + kReadChunk));
+        m_bytes.reserve(std::min(m_limit, std::max(m_bytes.size() * 2, m_bytes.size() + kReadChunk)));
         // A reallocation that copied the block left the copy's fresh pages unmapped.
         m_mapped = m_bytes.size();
     }
@@ -155,17 +169,19 @@ private:
     }
 
     QByteArray& m_bytes;
+    qsizetype m_limit;
     qsizetype m_mapped = 0;
 };
 
 // Reads what is available now into the buffer, at most a bounded amount per call so that a
-// writer that never pauses cannot keep the caller from its deadline. Returns false at end of file.
+// writer that never pauses cannot keep the caller from its deadline, and nothing once the buffer
+// is full. Returns false at end of file.
 bool readAvailable(int fd, CaptureBuffer& buffer)
 {
     constexpr qsizetype kMostPerCall = 16 * kReadChunk;
     qsizetype taken = 0;
     for (;;) {
-        if (taken >= kMostPerCall)
+        if (taken >= kMostPerCall || buffer.full())
             return true;
         const ssize_t count = buffer.readFrom(fd);
         if (count > 0) {
@@ -184,7 +200,11 @@ bool readAvailable(int fd, CaptureBuffer& buffer)
 bool pumpUntil(int fd, bool& open, CaptureBuffer& buffer, Clock::time_point deadline)
 {
     const auto now = Clock::now();
-    if (!open || now >= deadline) {
+    if (!open || now >= deadline)
+        return open;
+    if (buffer.full()) {
+        // What stays in the pipe is not wanted; only the wait counts.
+        std::this_thread::sleep_until(std::min(deadline, now + milliseconds(10)));
         return open;
     }
     const auto wait = std::chrono::duration_cast<milliseconds>(deadline - now).count();
@@ -243,8 +263,14 @@ QString failureText(const QString& executable, const QStringList& arguments)
     return QStringLiteral("Failure/timeout while running ") + commandLine(executable, arguments);
 }
 
+QString outputCutNote(qsizetype limit)
+{
+    return QStringLiteral("[Velkor] Output cut here, after %1 bytes: the tool wrote more than Velkor keeps of one tool's output, and was stopped.")
+        .arg(limit);
+}
+
 ProcessOutcome runProcessRaw(const QString& executable, const QStringList& arguments,
-                             const std::optional<QString>& currentDirectory, double timeoutSeconds)
+                             const std::optional<QString>& currentDirectory, double timeoutSeconds, qsizetype outputLimit)
 {
     if (runAbandoned())
         throwAbandoned(executable);
@@ -300,13 +326,17 @@ ProcessOutcome runProcessRaw(const QString& executable, const QStringList& argum
     ::fcntl(readEnd.get(), F_SETFL, ::fcntl(readEnd.get(), F_GETFL) | O_NONBLOCK);
 
     ProcessOutcome outcome;
-    CaptureBuffer output(outcome.output);
+    CaptureBuffer output(outcome.output, outputLimit);
     bool open = true;
     auto nextExitCheck = Clock::now();
     while (!child.reaped()) {
         if (Clock::now() >= deadline || runAbandoned()) {
             outcome.timedOut = true;
             outcome.abandoned = runAbandoned();
+            break;
+        }
+        if (output.full()) {
+            outcome.cut = true;
             break;
         }
         if (open) {
@@ -320,7 +350,7 @@ ProcessOutcome runProcessRaw(const QString& executable, const QStringList& argum
         }
     }
 
-    if (outcome.timedOut) {
+    if (outcome.timedOut || outcome.cut) {
         ::kill(-pid, SIGTERM);
         const auto graceEnd = Clock::now() + kTerminationGrace;
         while (!child.poll() && Clock::now() < graceEnd) {
@@ -329,14 +359,18 @@ ProcessOutcome runProcessRaw(const QString& executable, const QStringList& argum
             else
                 ::usleep(20000);
         }
-        ::kill(-pid, SIGKILL);
+        if (!child.reaped())
+            ::kill(-pid, SIGKILL);
         child.waitBlocking();
+        if (outcome.cut)
+            outcome.exitStatus = 0; // stopped by Velkor: what was kept is the tool's output
         return outcome;
     }
 
     // The program has ended. What is still in the pipe is collected; a pipe that a leftover
     // grandchild keeps open is read for a short while only.
     const auto drainEnd = Clock::now() + kLeftoverDrain;
+    outcome.cut = output.full();
     if (open)
         open = readAvailable(readEnd.get(), output);
     while (open && Clock::now() < drainEnd)
@@ -347,6 +381,17 @@ ProcessOutcome runProcessRaw(const QString& executable, const QStringList& argum
     return outcome;
 }
 
+QString outputText(const ProcessOutcome& outcome)
+{
+    bool replaced = false;
+    QString text = decodeUtf8Lossily(outcome.output, replaced);
+    if (outcome.cut)
+        text += QLatin1Char('\n') + outputCutNote(outcome.output.size()) + QLatin1Char('\n');
+    if (replaced)
+        text += kNotUtf8Note + QLatin1Char('\n');
+    return text;
+}
+
 void throwIfFailed(const ProcessOutcome& outcome, const QString& executable, const QStringList& arguments,
                    double timeoutSeconds)
 {
@@ -355,10 +400,10 @@ void throwIfFailed(const ProcessOutcome& outcome, const QString& executable, con
     if (outcome.timedOut)
         throw CollectorError::operationFailed(QStringLiteral("Timeout after ") + wholeSeconds(timeoutSeconds) + QStringLiteral("s: ")
                                               + commandLine(executable, arguments) + QLatin1Char('\n')
-                                              + decodeUtf8Strictly(outcome.output).value_or(QString()));
+                                              + outputText(outcome));
     if (outcome.exitStatus != 0)
         throw CollectorError::operationFailed(QStringLiteral("Command failed: ") + commandLine(executable, arguments)
-                                              + QLatin1Char('\n') + decodeUtf8Strictly(outcome.output).value_or(QString()));
+                                              + QLatin1Char('\n') + outputText(outcome));
 }
 
 QString runProcess(const QString& executable, const QStringList& arguments,
@@ -366,7 +411,7 @@ QString runProcess(const QString& executable, const QStringList& arguments,
 {
     const ProcessOutcome outcome = runProcessRaw(executable, arguments, currentDirectory, timeoutSeconds);
     throwIfFailed(outcome, executable, arguments, timeoutSeconds);
-    return decodeUtf8Strictly(outcome.output).value_or(QString());
+    return outputText(outcome);
 }
 
 QString runProcessCapturing(const QString& executable, const QStringList& arguments, double timeoutSeconds)

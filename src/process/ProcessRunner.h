@@ -9,7 +9,8 @@
 namespace velkor {
 
 // Runs a program by absolute path with standard output and standard error merged into one
-// stream, and returns that output decoded as UTF-8 (empty when it is not valid UTF-8).
+// stream, and returns that output as text (see outputText). When the program ends, whatever
+// else is left in its process group is ended with it.
 //
 // Throws CollectorError::operationFailed with "Command failed: ..." for a non-zero exit
 // status, "Timeout after Ns: ..." when the time-out passes, and PlatformError when the program
@@ -23,15 +24,31 @@ QString runProcess(const QString& executable, const QStringList& arguments,
 // "Failure/timeout while running " followed by the command line.
 QString runProcessCapturing(const QString& executable, const QStringList& arguments, double timeoutSeconds);
 
+// How much of one program's output is kept: far above any real listing (a full registry
+// listing is a few MB), low enough that a runaway tool cannot take the machine's memory or
+// fill the archive.
+constexpr qsizetype kCapturedOutputLimit = qsizetype(64) << 20;
+
 // The raw outcome of one run, for callers that need the bytes.
 struct ProcessOutcome {
     QByteArray output;
     int exitStatus = -1;  // the exit code, or -1 when ended by a signal
     bool timedOut = false;
     bool abandoned = false; // ended because the thread's run was abandoned
+    // The output reached the limit: the program was stopped (its exit status reads 0) and
+    // output holds the first `limit` bytes.
+    bool cut = false;
 };
 ProcessOutcome runProcessRaw(const QString& executable, const QStringList& arguments,
-                             const std::optional<QString>& currentDirectory, double timeoutSeconds);
+                             const std::optional<QString>& currentDirectory, double timeoutSeconds,
+                             qsizetype outputLimit = kCapturedOutputLimit);
+
+// The line that ends a cut output: where it was cut and why.
+QString outputCutNote(qsizetype limit);
+
+// The output decoded as UTF-8 with every invalid sequence replaced by U+FFFD, and a note line
+// for a cut output and for replaced bytes.
+QString outputText(const ProcessOutcome& outcome);
 
 // Throws what runProcess throws for an outcome that is not a finished run with exit status 0.
 void throwIfFailed(const ProcessOutcome& outcome, const QString& executable, const QStringList& arguments,

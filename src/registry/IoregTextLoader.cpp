@@ -1,5 +1,7 @@
 #include "registry/IoregTextLoader.h"
 
+#include "files/Files.h"
+
 #include <QByteArrayView>
 #include <QFile>
 #include <QVariantList>
@@ -17,7 +19,10 @@ constexpr int kMaxValueNesting = 256;
 // A text that runs over several lines (ioreg prints embedded line feeds as they are) may grow
 // to this many bytes before the file is taken as broken.
 constexpr qsizetype kMaxValueBytes = 16 * 1024 * 1024;
-constexpr qint64 kMaxFileBytes = 512LL * 1024 * 1024;
+// The companion's whole run takes about eight to ten times the text's size (the text, its tree
+// of entries and values, the listing and reports made from it); a saved registry is a few MB,
+// so this bound keeps it below about 700 MB on any input.
+constexpr qint64 kMaxFileBytes = 64LL * 1024 * 1024;
 
 const QString kSaveAdvice = QStringLiteral("save the registry with `ioreg -l -w0`");
 
@@ -706,17 +711,11 @@ std::shared_ptr<TreeRegistry> loadIoregText(const QByteArray& text, const QStrin
 
 std::shared_ptr<TreeRegistry> loadIoregTextFile(const QString& path, const QString& plane)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw PlatformError(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
-    if (file.size() > kMaxFileBytes)
-        throw PlatformError(QStringLiteral("Could not read %1: larger than %2 bytes").arg(path).arg(kMaxFileBytes));
-    const QByteArray text = file.read(kMaxFileBytes + 1);
-    if (text.size() > kMaxFileBytes)
-        throw PlatformError(QStringLiteral("Could not read %1: larger than %2 bytes").arg(path).arg(kMaxFileBytes));
-    if (file.error() != QFileDevice::NoError)
-        throw PlatformError(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
-    return loadIoregText(text, path, plane);
+    QString failure;
+    const std::optional<QByteArray> text = readRegularFile(path, kMaxFileBytes, &failure);
+    if (!text)
+        throw PlatformError(QStringLiteral("Could not read %1: %2").arg(path, failure));
+    return loadIoregText(*text, path, plane);
 }
 
 } // namespace velkor

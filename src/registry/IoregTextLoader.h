@@ -43,8 +43,9 @@ private:
 std::shared_ptr<TreeRegistry> loadIoregText(const QByteArray& text, const QString& sourceName,
                                             const QString& plane = kIOServicePlane);
 
-// Reads the file and loads it as above. A file that cannot be read, or that is larger than
-// 512 MiB, throws PlatformError; malformed text throws RegistryFormatError.
+// Reads the file and loads it as above. A file that cannot be read, that is not a regular file
+// (a pipe, a device, a folder, a link) or that is larger than 64 MiB throws PlatformError with
+// the reason; malformed text throws RegistryFormatError.
 std::shared_ptr<TreeRegistry> loadIoregTextFile(const QString& path, const QString& plane = kIOServicePlane);
 
 } // namespace velkor

@@ -6,6 +6,8 @@
 #include "process/ProcessRunner.h"
 #include "files/TextDecoding.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <optional>
 
@@ -66,26 +68,36 @@ qsizetype pieceEnd(const QByteArray& bytes, qsizetype from, qsizetype pieceBytes
     return bytes.size();
 }
 
-enum class PiecesWritten { All, NotUtf8, Unmaskable };
-
-// Writes the masked text of the output piece by piece. Each rule finds in a piece exactly what
-// it finds there in the whole text: pieces end after a line feed, where the line-anchored rules
-// start afresh, and where no match crosses.
-PiecesWritten writeMaskedPieces(AtomicFileWriter& file, const QByteArray& bytes, qsizetype pieceBytes)
+// Writes the masked text of the output piece by piece; false when a piece could not be masked.
+// Each rule finds in a piece exactly what it finds there in the whole text: pieces end after a
+// line feed, where the line-anchored rules start afresh, and where no match crosses. A piece
+// ends after a line feed, so no UTF-8 sequence is split between pieces.
+bool writeMaskedPieces(AtomicFileWriter& file, const QByteArray& bytes, qsizetype pieceBytes, bool& replaced)
 {
     for (qsizetype from = 0; from < bytes.size();) {
         const qsizetype end = pieceEnd(bytes, from, pieceBytes);
         // Only the text's first byte-order mark is dropped, as when the text is decoded whole.
-        std::optional<QString> text = decodeUtf8Strictly(QByteArray::fromRawData(bytes.constData() + from, end - from), from > 0);
-        if (!text)
-            return PiecesWritten::NotUtf8;
-        const std::optional<QString> masked = tryMaskText(std::move(*text));
+        QString text = decodeUtf8Lossily(QByteArray::fromRawData(bytes.constData() + from, end - from), replaced, from > 0);
+        const std::optional<QString> masked = tryMaskText(std::move(text));
         if (!masked)
-            return PiecesWritten::Unmaskable;
+            return false;
         file.writeText(*masked);
         from = end;
     }
-    return PiecesWritten::All;
+    return true;
+}
+
+// The note lines that end an output which was cut or held invalid UTF-8.
+QString closingNotes(bool endsInLineFeed, qsizetype cutAt, bool replaced)
+{
+    QString notes;
+    if (cutAt >= 0)
+        notes += outputCutNote(cutAt) + QLatin1Char('\n');
+    if (replaced)
+        notes += kNotUtf8Note + QLatin1Char('\n');
+    if (!notes.isEmpty() && !endsInLineFeed)
+        notes.prepend(QLatin1Char('\n'));
+    return notes;
 }
 
 } // namespace
@@ -95,34 +107,35 @@ QString commandFailureText(const StockCommand& command, const std::exception& re
     return failureText(command.program, command.arguments) + QLatin1Char('\n') + describeError(reason) + QLatin1Char('\n');
 }
 
-void writeMaskedOutput(const QString& target, QByteArray output, qsizetype pieceBytes)
+OutputNotes writeMaskedOutput(const QString& target, QByteArray output, qsizetype pieceBytes, qsizetype cutAt)
 {
+    OutputNotes notes;
+    notes.cut = cutAt >= 0;
+    const bool endsInLineFeed = output.isEmpty() || output.endsWith('\n');
     if (mentionsPropertyListKey(output)) {
         // The property-list rules can match across any distance: the text is masked whole.
-        std::optional<QString> text = decodeUtf8Strictly(output);
+        QString text = decodeUtf8Lossily(output, notes.notUtf8);
         output = QByteArray();
-        const QString masked = text ? tryMaskText(std::move(*text)).value_or(kUnmaskableTextNote) : QString();
-        text.reset();
+        std::optional<QString> masked = tryMaskText(std::move(text));
         AtomicFileWriter file(target);
-        file.writeText(masked);
+        file.writeText(masked ? *masked + closingNotes(endsInLineFeed, cutAt, notes.notUtf8) : kUnmaskableTextNote);
         file.commit();
-        return;
+        return notes;
     }
-    PiecesWritten written = PiecesWritten::All;
     {
         AtomicFileWriter file(target);
-        written = writeMaskedPieces(file, output, pieceBytes);
-        if (written == PiecesWritten::All) {
+        if (writeMaskedPieces(file, output, pieceBytes, notes.notUtf8)) {
+            file.writeText(closingNotes(endsInLineFeed, cutAt, notes.notUtf8));
             file.commit();
-            return;
+            return notes;
         }
     }
     // Nothing partly masked reaches the file: the writer above was dropped without committing.
-    // Bytes that are not UTF-8 give no text at all, as runProcess gives none.
-    writeTextFile(target, written == PiecesWritten::NotUtf8 ? QString() : kUnmaskableTextNote);
+    writeTextFile(target, kUnmaskableTextNote);
+    return notes;
 }
 
-void captureCommandOutput(const StockCommand& command, double timeoutSeconds, const QString& target)
+void captureCommandOutput(const StockCommand& command, double timeoutSeconds, const QString& target, LogSink* log)
 {
     std::optional<ProcessOutcome> outcome;
     QString failure;
@@ -135,10 +148,22 @@ void captureCommandOutput(const StockCommand& command, double timeoutSeconds, co
         failure = commandFailureText(command, error);
     }
     // Outside the try: a failed write is no failed command, it ends the step.
-    if (outcome)
-        writeMaskedOutput(target, std::move(outcome->output));
-    else
+    if (!outcome) {
         writeTextFile(target, maskText(failure));
+        return;
+    }
+    const qsizetype cutAt = outcome->cut ? outcome->output.size() : -1;
+    const OutputNotes notes = writeMaskedOutput(target, std::move(outcome->output), kDefaultPieceBytes, cutAt);
+    if (!log)
+        return;
+    const QString name = QFileInfo(target).fileName();
+    if (notes.cut)
+        log->log(QStringLiteral("WARNING: %1 was cut after %2 bytes: %3 wrote more than Velkor keeps of one tool's output.")
+                     .arg(name)
+                     .arg(cutAt)
+                     .arg(command.program));
+    if (notes.notUtf8)
+        log->log(QStringLiteral("WARNING: %1: %2 wrote bytes that are not UTF-8; they are shown as U+FFFD.").arg(name, command.program));
 }
 
 } // namespace velkor

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QPalette>
 #include <QQmlApplicationEngine>
+#include <QSignalSpy>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QStandardPaths>
@@ -540,7 +541,7 @@ TEST_F(MainWindowTest, TheHeaderIconBreathesOnlyWhileTheWindowCanBeSeen)
 
 // Runs in the app_real_keyboard test, under Xvfb: the key press goes through the X server and
 // its keyboard layout as a person's would, which a synthetic Qt event skips.
-TEST_F(MainWindowTest, ARealCtrlShiftQuestionMarkPressOpensHelp)
+TEST_F(MainWindowTest, ARealKeyPressOpensHelpAndQuitsWhereverTheFocusIs)
 {
     if (QGuiApplication::platformName() != "xcb")
         GTEST_SKIP() << "needs an X server; the app_real_keyboard test runs it under Xvfb";
@@ -556,6 +557,16 @@ TEST_F(MainWindowTest, ARealCtrlShiftQuestionMarkPressOpensHelp)
         EXPECT_TRUE(QTest::qWaitFor([&] { return alert->property("opened").toBool(); }, 3000)) << keys;
         runProcess(xdotool, {"key", "Escape"}, std::nullopt, 10);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !alert->property("visible").toBool(); }, 3000)) << keys;
+    }
+
+    // Ctrl+Q quits from the window and from the log, which takes the focus when clicked.
+    QSignalSpy quits(engine.get(), &QQmlEngine::quit);
+    for (const char* focus : {"", "logArea"}) {
+        if (*focus)
+            QMetaObject::invokeMethod(object(focus), "forceActiveFocus");
+        const qsizetype before = quits.size();
+        runProcess(xdotool, {"key", "--clearmodifiers", "ctrl+q"}, std::nullopt, 10);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return quits.size() > before; }, 3000)) << "focus on " << focus;
     }
 }
 

@@ -1,6 +1,7 @@
 // Runs one collection as the program does, with the real steps and the Linux platform, for
 // tests that run it as an ordinary user. Prints the run log and exits 0 when the archive was
-// made. A line "quit" on standard input ends it as closing the window does.
+// made. A line "quit" on standard input, SIGTERM, SIGINT or SIGHUP ends it as closing the
+// window does.
 //
 // velkor_run_once BUNDLE DESKTOP TEMPORARY PKEXEC MACHINE_ROOT EFI_ROOT BOOT_LOG_FILE
 #include "app/StandardSteps.h"
@@ -9,6 +10,7 @@
 #include "platform/linux/LinuxMachineIdentifiers.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "process/ShellQuoting.h"
+#include "process/TerminationSignals.h"
 #include "support/FakeDesktopServices.h"
 
 #include <QCoreApplication>
@@ -43,19 +45,20 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         std::_Exit(model.lastZipURL().isEmpty() ? 1 : 0);
     });
-    std::thread([&application, &model] {
+    const auto quit = [&model] {
+        const auto asked = std::chrono::steady_clock::now();
+        const bool ended = model.abandonRun(std::chrono::seconds(5));
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+        std::printf("quit: %s after %lld ms\n", ended ? "the run ended" : "the run is still going", (long long)took.count());
+        std::fflush(stdout);
+        std::_Exit(ended ? 0 : 3);
+    };
+    const TerminationSignals terminationSignals([&quit](int) { quit(); });
+    std::thread([&application, &quit] {
         char line[64];
         while (std::fgets(line, sizeof line, stdin)) {
-            if (std::strcmp(line, "quit\n") != 0)
-                continue;
-            QMetaObject::invokeMethod(&application, [&model] {
-                const auto asked = std::chrono::steady_clock::now();
-                const bool ended = model.abandonRun(std::chrono::seconds(5));
-                const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
-                std::printf("quit: %s after %lld ms\n", ended ? "the run ended" : "the run is still going", (long long)took.count());
-                std::fflush(stdout);
-                std::_Exit(ended ? 0 : 3);
-            });
+            if (std::strcmp(line, "quit\n") == 0)
+                QMetaObject::invokeMethod(&application, quit);
         }
     }).detach();
     model.startCollection();

@@ -396,18 +396,26 @@ TEST_F(UnprivilegedRunTest, WithoutAnAgentTheRunWarnsAndPacksTheRest)
     EXPECT_EQ(rootOwnedBelow(desktop()), QStringList());
 }
 
+// Closing the window and a termination signal end a run alike.
 TEST_F(UnprivilegedRunTest, QuittingDuringThePromptLeavesNoProcessAndNoTemporaryFolder)
 {
-    QProcess run;
-    startRun(run, "hang");
-    const pid_t prompt = waitForPrompt();
-    ASSERT_GT(prompt, 0);
-    run.write("quit\n");
-    const QString output = finish(run);
-    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains(QRegularExpression("quit: the run ended after \\d+ ms"))) << output.toStdString();
-    EXPECT_FALSE(running(prompt));
-    EXPECT_EQ(QDir(temporary()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    for (const int signal : {0, SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QProcess run;
+        startRun(run, "hang");
+        const pid_t prompt = waitForPrompt();
+        ASSERT_GT(prompt, 0);
+        if (signal == 0)
+            run.write("quit\n");
+        else
+            ::kill(pid_t(run.processId()), signal);
+        const QString output = finish(run);
+        EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains(QRegularExpression("quit: the run ended after \\d+ ms"))) << output.toStdString();
+        EXPECT_FALSE(running(prompt));
+        EXPECT_EQ(QDir(temporary()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        QFile::remove(promptOpen());
+    }
 }
 
 // Once root's script runs, the user cannot end it; it ends itself when Velkor is gone.

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace velkor;
 using namespace velkor::testing;
 
@@ -122,10 +124,28 @@ TEST(RegistryCompanion, CommandLineErrorsAreClear)
     EXPECT_EQ(runCompanion({"only-one"}).status, 2);
     EXPECT_EQ(runCompanion({"--unknown", "x"}).status, 2);
 
+    // Inputs that are missing or not regular files fail at once with the reason; control
+    // characters in names and in the text reach the terminal escaped.
     QTemporaryDir output;
-    const CompanionRun missing = runCompanion({output.filePath("nowhere.txt"), output.path()});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_TRUE(missing.err.contains(output.filePath("nowhere.txt"))) << missing.err.toStdString();
+    const QString fifo = output.filePath("registry-fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString escaping = output.filePath("esc\x1b[2Jape.txt");
+    writeFile(escaping, "+-o Root  <class IORegistryEntry, id 0x100000100, retain 11>\n  | {\n  |   \"a\" = \x1b]0;owned\x07\n");
+    const struct {
+        QString input;
+        QString reason;
+    } inputs[] = {
+        {output.filePath("nowhere.txt"), output.filePath("nowhere.txt") + ": No such file or directory"},
+        {fifo, fifo + ": it is a pipe, not a regular file"},
+        {output.path(), output.path() + ": it is a folder, not a regular file"},
+        {escaping, output.filePath("esc\\x1b[2Jape.txt") + ":3: "},
+    };
+    for (const auto& input : inputs) {
+        const CompanionRun run = runCompanion({input.input, output.filePath("out")});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.contains(input.reason)) << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains(QChar(0x1b)) || run.err.contains(QChar(0x07))) << run.err.toStdString();
+    }
 
     writeFile(output.filePath("a-file"), "x");
     const CompanionRun notAFolder = runCompanion({registry("imac18-3-ioreg.txt"), output.filePath("a-file")});

@@ -118,8 +118,8 @@ TEST_F(USBReportFiles, PowerReportKeepsGoingPastFailingCommandsAndMasks)
 
     const QString to = environment.path("USBPower.txt");
     writeUSBPowerReport(context, to);
-    // Each output is inserted as it came, its own final line break included; output that is
-    // not UTF-8 comes back empty.
+    // Each output is inserted as it came, its own final line break included; bytes that are
+    // not UTF-8 come back as U+FFFD, with a note line.
     EXPECT_EQ(readText(to).section('\n', 2),
               "\n"
               "pmset -g:\n"
@@ -133,6 +133,8 @@ TEST_F(USBReportFiles, PowerReportKeepsGoingPastFailingCommandsAndMasks)
                   + "\n"
                     "\n"
                     "SPUSBDataType:\n"
+                  + QString::fromUtf8("bad \uFFFD bytes\n")
+                  + "[Velkor] This output held bytes that are not UTF-8; each such sequence is shown as U+FFFD.\n"
                     "\n");
     EXPECT_TRUE(readText(to).startsWith("Velkor USB Power Report\nGenerated: "));
 

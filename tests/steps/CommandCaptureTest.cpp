@@ -57,12 +57,54 @@ TEST(CommandCapture, MaskingInPiecesEqualsMaskingWhole)
     EXPECT_EQ(readFile(target), maskText(readText(testData("registry/macbookpro11-2-ioreg.txt"))).toUtf8());
 }
 
-TEST(CommandCapture, BytesThatAreNotUtf8InALaterPieceLeaveAnEmptyFileAndNoPartialOne)
+// Output that is not UTF-8 (a Latin-1 string in a table) is kept with U+FFFD for each bad
+// byte, masked, and noted once in the file and in the log.
+TEST(CommandCapture, InvalidUtf8IsKeptMaskedAndNoted)
+{
+    StepFixture f;
+    const QString notUtf8 = "[Velkor] This output held bytes that are not UTF-8; each such sequence is shown as U+FFFD.\n";
+    const struct {
+        const char* script;
+        QString head; // what the file starts with
+        QString tail; // and ends with
+        QStringList warnings;
+    } cases[] = {
+        {"printf 'OEM \\351t\\351 12345678-1234-1234-1234-123456789ABC\\n'",
+         QString::fromUtf8("OEM \uFFFDt\uFFFD XX-MASKED-UUID\n"), notUtf8,
+         {"WARNING: out.txt: " + f.env.path("fakes/tool") + " wrote bytes that are not UTF-8; they are shown as U+FFFD."}},
+        {"printf '<key>IOPlatformSerialNumber</key><string>C02XK1ABCD12\\377</string>'",
+         QString::fromUtf8("<key>IOPlatformSerialNumber</key><string>"), "</string>\n" + notUtf8,
+         {"WARNING: out.txt: " + f.env.path("fakes/tool") + " wrote bytes that are not UTF-8; they are shown as U+FFFD."}},
+    };
+    const QString target = f.work() + "/out.txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        f.log.lines.clear();
+        captureCommandOutput(f.fake("tool", c.script), 60, target, &f.log);
+        const QString text = readText(target);
+        EXPECT_TRUE(text.startsWith(c.head)) << text.left(200).toStdString();
+        EXPECT_TRUE(text.endsWith(c.tail)) << text.right(200).toStdString();
+        EXPECT_FALSE(text.contains("C02XK1ABCD12"));
+        EXPECT_EQ(f.log.lines, c.warnings);
+    }
+}
+
+
+// A flood cut at the limit (here a later piece that is not UTF-8 and ends mid-line) keeps what
+// came before, and the file ends with both notes.
+TEST(CommandCapture, ACutOutputWithBytesThatAreNotUtf8InALaterPieceIsKeptAndNotedOnce)
 {
     StepFixture f;
     const QString target = f.work() + "/masked.txt";
     writeFile(target, "earlier run");
-    writeMaskedOutput(target, QByteArray("line en0 00:1b:63:84:45:e6\n").repeated(50) + "\xFF\xFE\n", 64);
-    EXPECT_EQ(readFile(target), QByteArray());
+    const QByteArray output = QByteArray("line \xFF en0 00:1b:63:84:45:e6\n").repeated(50) + "\xFF\xFE";
+    const OutputNotes notes = writeMaskedOutput(target, output, 64, output.size());
+    EXPECT_TRUE(notes.notUtf8);
+    EXPECT_TRUE(notes.cut);
+    EXPECT_EQ(readText(target), QString::fromUtf8("line \uFFFD en0 XX:XX:XX:XX:XX:XX\n").repeated(50) + QString::fromUtf8("\uFFFD\uFFFD\n")
+                                    + "[Velkor] Output cut here, after 1452 bytes: the tool wrote more than Velkor keeps of one tool's output, and was stopped.\n"
+                                    + "[Velkor] This output held bytes that are not UTF-8; each such sequence is shown as U+FFFD.\n");
     EXPECT_EQ(QDir(f.work()).entryList(QDir::Files), QStringList{"masked.txt"});
 }
+
+

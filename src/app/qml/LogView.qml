@@ -38,6 +38,12 @@ Rectangle {
             readOnly: true
             selectByMouse: true
             activeFocusOnTab: false
+            // A read-only text still claims every shortcut while it has the focus, which would
+            // leave the window's own keys (Quit, Help) dead after a click into the log; it keeps
+            // only those it acts on.
+            Keys.onShortcutOverride: (event) => {
+                event.accepted = event.matches(StandardKey.Copy) || event.matches(StandardKey.SelectAll)
+            }
             wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
             font.family: "monospace"
             font.pointSize: Theme.caption

@@ -2,6 +2,7 @@
 
 #include "base/CollectorError.h"
 #include "files/FolderWalk.h"
+#include "process/ProcessRunner.h"
 
 #include <QDir>
 #include <QFile>
@@ -169,6 +170,9 @@ void LibzipArchiveWriter::zipFolderKeepingParent(const QString& folderPath, cons
         fail(archivePath, reason);
     }
 
+    // A run abandoned while packing (the window closed, a termination signal) stops libzip
+    // between chunks; libzip then removes its half-written temporary file.
+    zip_register_cancel_callback_with_state(archive, [](zip_t*, void*) { return processRunAbandoned() ? 1 : 0; }, nullptr, nullptr);
     try {
         ArchiveBuilder builder(archive, archivePath);
         addTree(builder, QDir::cleanPath(folder.absoluteFilePath()), folder.fileName(), archivePath);
