@@ -1,5 +1,7 @@
 #include "audit/IdentifierSet.h"
 
+#include "files/TextDecoding.h"
+
 #include "registry/RegistryProperties.h"
 #include "registry/RegistryWalk.h"
 
@@ -82,24 +84,6 @@ QString macDigits(const QString& value)
             digits.append(c.toLower());
     }
     return digits;
-}
-
-QByteArray utf16(const QString& text, bool bigEndian)
-{
-    QByteArray bytes;
-    bytes.reserve(text.size() * 2);
-    for (const QChar c : text) {
-        const char high = char(c.unicode() >> 8);
-        const char low = char(c.unicode() & 0xFF);
-        if (bigEndian) {
-            bytes.append(high);
-            bytes.append(low);
-        } else {
-            bytes.append(low);
-            bytes.append(high);
-        }
-    }
-    return bytes;
 }
 
 bool isWordCharacter(char32_t c)
@@ -237,8 +221,8 @@ void IdentifierSet::addForms(int identifier, const QString& spelling, qsizetype 
     // Case does not matter to the search, so one spelling covers upper, lower and mixed case.
     const bool wholeToken = m_identifiers[size_t(identifier)].kind != IdentifierKind::ProductKey;
     m_forms.push_back({identifier, Encoding::Utf8, spelling.toUtf8(), wholeToken, keptPrefix});
-    m_forms.push_back({identifier, Encoding::Utf16LE, utf16(spelling, false), wholeToken, keptPrefix * 2});
-    m_forms.push_back({identifier, Encoding::Utf16BE, utf16(spelling, true), wholeToken, keptPrefix * 2});
+    m_forms.push_back({identifier, Encoding::Utf16LE, encodeUtf16(spelling, false), wholeToken, keptPrefix * 2});
+    m_forms.push_back({identifier, Encoding::Utf16BE, encodeUtf16(spelling, true), wholeToken, keptPrefix * 2});
 }
 
 std::vector<MachineIdentifier> identifiersFromRegistry(const Registry& registry)

@@ -28,4 +28,17 @@ QString decodeUtf8Lossily(const QByteArray& bytes, bool& replaced, bool keepByte
     return decoder(bytes);
 }
 
+QByteArray encodeUtf16(const QString& text, bool bigEndian)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        const char high = char(c.unicode() >> 8);
+        const char low = char(c.unicode() & 0xFF);
+        bytes.append(bigEndian ? high : low);
+        bytes.append(bigEndian ? low : high);
+    }
+    return bytes;
+}
+
 } // namespace velkor

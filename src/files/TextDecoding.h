@@ -18,4 +18,7 @@ inline const QString kNotUtf8Note = QStringLiteral("[Velkor] This output held by
 // For output that is kept even where a byte is wrong (a Latin-1 string in a firmware table).
 QString decodeUtf8Lossily(const QByteArray& bytes, bool& replaced, bool keepByteOrderMark = false);
 
+// The text's UTF-16 code units as bytes, in the byte order asked for, with no byte-order mark.
+QByteArray encodeUtf16(const QString& text, bool bigEndian);
+
 } // namespace velkor

@@ -45,19 +45,6 @@ std::optional<QString> decodeUtf16(const QByteArray& bytes, bool bigEndian)
     return text;
 }
 
-QByteArray encodeUtf16(const QString& text, bool bigEndian)
-{
-    QByteArray bytes;
-    bytes.reserve(text.size() * 2);
-    for (const QChar c : text) {
-        const char high = char(c.unicode() >> 8);
-        const char low = char(c.unicode() & 0xFF);
-        bytes.append(bigEndian ? high : low);
-        bytes.append(bigEndian ? low : high);
-    }
-    return bytes;
-}
-
 // UTF-16 without a byte-order mark: text in a Latin script has a zero byte in nearly every
 // other position, on the same side, which no 8-bit text has.
 std::optional<bool> utf16ByShape(const QByteArray& bytes)

@@ -22,6 +22,24 @@
 extern char** environ;
 
 namespace velkor {
+
+ToolSpawnAttributes::ToolSpawnAttributes()
+{
+    posix_spawnattr_init(&m_attributes);
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigset_t defaultSignals;
+    sigfillset(&defaultSignals);
+    posix_spawnattr_setsigmask(&m_attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&m_attributes, &defaultSignals);
+    posix_spawnattr_setpgroup(&m_attributes, 0);
+    posix_spawnattr_setflags(&m_attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
+
+ToolSpawnAttributes::~ToolSpawnAttributes()
+{
+    posix_spawnattr_destroy(&m_attributes);
+}
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -291,17 +309,8 @@ ProcessOutcome runProcessRaw(const QString& executable, const QStringList& argum
     if (currentDirectory)
         posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
 
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    sigset_t defaultSignals;
-    sigfillset(&defaultSignals);
-    posix_spawnattr_setsigmask(&attributes, &noSignals);
-    posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
     // The child leads a process group of its own, so a time-out can end everything it started.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const ToolSpawnAttributes attributes;
 
     const QByteArray program = QFile::encodeName(executable);
     std::vector<QByteArray> encodedArguments;
@@ -315,9 +324,8 @@ ProcessOutcome runProcessRaw(const QString& executable, const QStringList& argum
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    const int spawnError = ::posix_spawn(&pid, program.constData(), &actions, &attributes, argv.data(), environ);
+    const int spawnError = ::posix_spawn(&pid, program.constData(), &actions, attributes.get(), argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
     if (spawnError != 0)
         throw PlatformError(QStringLiteral("Could not launch “%1”: %2").arg(executable, QString::fromLocal8Bit(std::strerror(spawnError))));
 

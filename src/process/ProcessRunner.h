@@ -1,5 +1,7 @@
 #pragma once
 
+#include <spawn.h>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -7,6 +9,22 @@
 #include <optional>
 
 namespace velkor {
+
+// The spawn attributes every tool starts with: it leads a process group of its own, so that
+// ending the group ends everything it started, with no signal blocked and every signal at its
+// default action whatever this program set for itself.
+class ToolSpawnAttributes {
+public:
+    ToolSpawnAttributes();
+    ~ToolSpawnAttributes();
+    ToolSpawnAttributes(const ToolSpawnAttributes&) = delete;
+    ToolSpawnAttributes& operator=(const ToolSpawnAttributes&) = delete;
+
+    const posix_spawnattr_t* get() const { return &m_attributes; }
+
+private:
+    posix_spawnattr_t m_attributes;
+};
 
 // Runs a program by absolute path with standard output and standard error merged into one
 // stream, and returns that output as text (see outputText). When the program ends, whatever

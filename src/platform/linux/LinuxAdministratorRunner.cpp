@@ -137,16 +137,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, output.writeEnd, STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, errors.writeEnd, STDERR_FILENO);
 
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t noSignals;
-        sigemptyset(&noSignals);
-        sigset_t defaultSignals;
-        sigfillset(&defaultSignals);
-        posix_spawnattr_setsigmask(&attributes, &noSignals);
-        posix_spawnattr_setsigdefault(&attributes, &defaultSignals);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        const ToolSpawnAttributes attributes;
 
         std::vector<QByteArray> encoded;
         for (const QString& argument : command)
@@ -156,9 +147,8 @@ public:
             argv.push_back(argument.data());
         argv.push_back(nullptr);
 
-        m_spawnError = ::posix_spawn(&m_pid, argv[0], &actions, &attributes, argv.data(), environ);
+        m_spawnError = ::posix_spawn(&m_pid, argv[0], &actions, attributes.get(), argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
         output.closeWrite();
         errors.closeWrite();
     }
