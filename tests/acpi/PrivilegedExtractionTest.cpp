@@ -4,11 +4,11 @@
 #include "base/CollectorError.h"
 #include "platform/PrivilegedFacts.h"
 #include "process/ProcessRunner.h"
-#include "steps/StepContext.h"
 #include "registry/RegistryProperties.h"
 #include "registry/TreeRegistry.h"
 #include "steps/StepContext.h"
 #include "support/FakeAdministratorRunner.h"
+#include "support/RecordingLog.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -29,12 +29,6 @@ using testing::readFile;
 using testing::readText;
 using testing::writeFile;
 using testing::writeScript;
-
-class CollectingLog : public LogSink {
-public:
-    void log(const QString& message) override { lines.append(message); }
-    QStringList lines;
-};
 
 QByteArray table(const char* signature, qsizetype size)
 {
@@ -120,7 +114,7 @@ protected:
     QString runs;
     std::shared_ptr<FakeAdministratorRunner> runner = std::make_shared<FakeAdministratorRunner>();
     Platform platform;
-    CollectingLog log;
+    testing::RecordingLog log;
     StepContext context{log, platform};
 };
 
@@ -262,7 +256,7 @@ TEST_F(PrivilegedExtractionTest, NoPromptIsAWarningAndTheDirectRunGoesOn)
     EXPECT_TRUE(QDir(platform.temporaryDirectory).isEmpty());
 }
 
-TEST_F(PrivilegedExtractionTest, ScriptsThatCannotBeWrittenOrRunFail)
+TEST_F(PrivilegedExtractionTest, ScriptsAndFilesThatCannotBeWrittenOrRunFail)
 {
     layOut("unwritable");
     addPatchmatic("1");
@@ -274,6 +268,15 @@ TEST_F(PrivilegedExtractionTest, ScriptsThatCannotBeWrittenOrRunFail)
     platform.administrator.reset();
     EXPECT_THROW(runPrivilegedSetupOnce(context, patchmatic, acpi), CollectorError);
     EXPECT_TRUE(QDir(platform.temporaryDirectory).isEmpty());
+
+    // Neither the failure note nor the output can be written: a folder stands in their place.
+    platform.administrator = runner;
+    addPatchmatic("");
+    QDir().mkpath(acpi + "/ACPI-extraction-failed.txt");
+    EXPECT_THROW(extract(), PlatformError);
+    QDir(acpi).removeRecursively();
+    QDir().mkpath(acpi + "/patchmatic-output.txt/inside");
+    EXPECT_THROW(extract(), PlatformError);
 }
 
 // Root reads the firmware identity, the xHCI capabilities, the boot log and the configurations
@@ -411,84 +414,56 @@ TEST_F(PrivilegedExtractionTest, ARunThatEndsBadlyKeepsWhatCameBeforeAndSaysWhy)
     }
 }
 
-TEST_F(PrivilegedExtractionTest, PrivilegedTablesWithAndWithoutTheSupplement)
+// What the privileged run, the direct run and the registry's tables each add, and the note
+// left when none of them gave a table.
+TEST_F(PrivilegedExtractionTest, TablesComeFromRootThenTheDirectRunThenTheRegistry)
 {
-    layOut("with registry");
-    addPatchmatic("1");
-    extract();
-    EXPECT_EQ(log.lines, (QStringList{kStartedAndFinished, "ACPI extracted successfully with patchmatic: 2 AML file(s)."}));
-
-    // The registry adds two tables: the supplement line comes first, then the new total.
-    auto node = std::make_shared<TreeRegistryNode>();
-    node->properties = {{"ACPI Tables", QVariantMap{{"APIC", table("APIC", 44)}, {"FACP", table("FACP", 40)}}}};
-    platform.registry = std::make_shared<TreeRegistry>(node);
-    log.lines.clear();
-    addPatchmatic("2");
-    extract();
-    EXPECT_EQ(log.lines, (QStringList{kStartedAndFinished,
-                                      "Native ACPI table supplement added 2 table(s), including APIC when available.",
-                                      "ACPI extracted successfully with patchmatic: 4 AML file(s)."}));
-    EXPECT_EQ(amlFiles(), (QStringList{"APIC.aml", "DSDT.aml", "FACP.aml", "SSDT-1.aml"}));
-    EXPECT_FALSE(output().contains("[native IOKit ACPI table supplement]"));
-    EXPECT_FALSE(QFileInfo::exists(acpi + "/ACPI-extraction-failed.txt"));
-}
-
-TEST_F(PrivilegedExtractionTest, TheDirectRunStepsInWhenThePrivilegedRunLeavesNoTable)
-{
-    layOut("fallback");
-    addPatchmatic("2");
-    extract();
-    EXPECT_EQ(patchmaticRuns(), 2);
-    EXPECT_EQ(log.lines, (QStringList{kStartedAndFinished,
-                                      "WARNING: privileged patchmatic run produced 0 AML files. Trying a direct bundled patchmatic fallback...",
-                                      "ACPI extracted successfully after fallback: 2 AML file(s)."}));
-    EXPECT_EQ(output(), privilegedOutput("patchmatic run 1: -extract\n", 0, 0)
-                            + "\n\n[direct fallback]\npatchmatic run 2: -extract\nwrote 2\n");
-    EXPECT_FALSE(QFileInfo::exists(acpi + "/ACPI-extraction-failed.txt"));
-}
-
-TEST_F(PrivilegedExtractionTest, AFailedDirectRunIsRecordedAndTheRegistryCanStillHelp)
-{
-    layOut("registry helps");
-    addPatchmatic("", 1);
-    auto node = std::make_shared<TreeRegistryNode>();
-    node->properties = {{"APIC", table("APIC", 44)}};
-    platform.registry = std::make_shared<TreeRegistry>(node);
-    extract();
-
-    EXPECT_TRUE(output().endsWith("[privileged] patchmatic exit status: 1\n[privileged] AML count: 0\n\n\n"
-                                  "[direct fallback failure]\nCommand failed: " + patchmatic + " -extract\npatchmatic run 2: -extract\n\n\n\n"
-                                  "[native IOKit ACPI table supplement]\nAdded 1 table(s) from IODeviceTree/IOService properties.\n"))
-        << output().toStdString();
-    EXPECT_EQ(log.lines.last(), "ACPI extracted successfully after fallback: 1 AML file(s).");
-    EXPECT_EQ(amlFiles(), QStringList{"APIC.aml"});
-    EXPECT_FALSE(QFileInfo::exists(acpi + "/ACPI-extraction-failed.txt"));
-}
-
-TEST_F(PrivilegedExtractionTest, NoTableAtAllWritesTheFailureNote)
-{
-    layOut("nothing");
-    addPatchmatic("");
-    extract();
-    EXPECT_EQ(readText(acpi + "/ACPI-extraction-failed.txt"),
-              "ACPI extraction finished with 0 AML files. See patchmatic-output.txt for details.\n"
-              "The collection continues so the final ZIP is still generated.\n");
-    EXPECT_EQ(log.lines.last(),
-              "WARNING: ACPI extraction produced 0 AML files. ACPI-extraction-failed.txt was written and collection will continue.");
-    EXPECT_TRUE(output().endsWith("\n\n[direct fallback]\npatchmatic run 2: -extract\n"));
-}
-
-TEST_F(PrivilegedExtractionTest, FilesThatCannotBeWrittenEndTheStep)
-{
-    layOut("failure note blocked");
-    addPatchmatic("");
-    QDir().mkpath(acpi + "/ACPI-extraction-failed.txt");
-    EXPECT_THROW(extract(), PlatformError);
-
-    // The output file cannot be written: a folder stands in its place.
-    QDir(acpi).removeRecursively();
-    QDir().mkpath(acpi + "/patchmatic-output.txt/inside");
-    EXPECT_THROW(extract(), PlatformError);
+    const QString fallback = "WARNING: privileged patchmatic run produced 0 AML files. Trying a direct bundled patchmatic fallback...";
+    const struct {
+        const char* name;
+        QString writesOnRun;
+        int exitStatus;
+        QVariantMap registry; // properties of the registry's root; none: no registry
+        QStringList logEnd;
+        QStringList tables;
+        QString outputEnd;
+    } cases[] = {
+        {"privileged", "1", 0, {}, {kStartedAndFinished, "ACPI extracted successfully with patchmatic: 2 AML file(s)."},
+         {"DSDT.aml", "SSDT-1.aml"}, "[privileged] AML count: 2\n"},
+        {"privileged and supplement", "1", 0, {{"ACPI Tables", QVariantMap{{"APIC", table("APIC", 44)}, {"FACP", table("FACP", 40)}}}},
+         {kStartedAndFinished, "Native ACPI table supplement added 2 table(s), including APIC when available.",
+          "ACPI extracted successfully with patchmatic: 4 AML file(s)."},
+         {"APIC.aml", "DSDT.aml", "FACP.aml", "SSDT-1.aml"}, "[privileged] AML count: 2\n"},
+        {"direct", "2", 0, {}, {kStartedAndFinished, fallback, "ACPI extracted successfully after fallback: 2 AML file(s)."},
+         {"DSDT.aml", "SSDT-1.aml"},
+         "[privileged] patchmatic exit status: 0\n[privileged] AML count: 0\n\n\n[direct fallback]\npatchmatic run 2: -extract\nwrote 2\n"},
+        {"registry", "", 1, {{"APIC", table("APIC", 44)}}, {"ACPI extracted successfully after fallback: 1 AML file(s)."}, {"APIC.aml"},
+         "[privileged] patchmatic exit status: 1\n[privileged] AML count: 0\n\n\n[direct fallback failure]\nCommand failed: %1 -extract\n"
+         "patchmatic run 2: -extract\n\n\n\n[native IOKit ACPI table supplement]\nAdded 1 table(s) from IODeviceTree/IOService properties.\n"},
+        {"nothing", "", 0, {},
+         {"WARNING: ACPI extraction produced 0 AML files. ACPI-extraction-failed.txt was written and collection will continue."}, {},
+         "\n\n[direct fallback]\npatchmatic run 2: -extract\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        layOut(c.name);
+        addPatchmatic(c.writesOnRun, c.exitStatus);
+        platform.registry.reset();
+        if (!c.registry.isEmpty()) {
+            auto node = std::make_shared<TreeRegistryNode>();
+            node->properties = c.registry;
+            platform.registry = std::make_shared<TreeRegistry>(node);
+        }
+        log.lines.clear();
+        extract();
+        EXPECT_EQ(log.lines.mid(log.lines.size() - c.logEnd.size()), c.logEnd);
+        EXPECT_EQ(amlFiles(), c.tables);
+        EXPECT_TRUE(output().endsWith(QString(c.outputEnd).replace("%1", patchmatic))) << output().toStdString();
+        EXPECT_EQ(readText(acpi + "/ACPI-extraction-failed.txt"),
+                  c.tables.isEmpty() ? "ACPI extraction finished with 0 AML files. See patchmatic-output.txt for details.\n"
+                                       "The collection continues so the final ZIP is still generated.\n"
+                                     : "");
+    }
 }
 
 } // namespace

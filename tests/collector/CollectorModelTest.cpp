@@ -39,11 +39,15 @@ TEST(CollectorModel, StartupChecksLookForPatchmaticAndStampEveryLine)
     EXPECT_TRUE(found.logText().contains("] patchmatic found: " + tool + "\n"));
 }
 
-TEST(CollectorModel, ADesktopChosenForAnotherReasonIsNamedWholeInTheLogAndTheFooter)
+TEST(CollectorModel, TheFooterNamesTheDesktopAndRevealWaitsForASuccessfulRun)
 {
     TestEnvironment env;
     CollectorModel plain(env.platform, CollectionSteps{});
     EXPECT_EQ(plain.outputLocation(), "~/Desktop/SendToZantro.zip");
+    plain.openDesktopZip(); // nothing to reveal until a run succeeded
+    EXPECT_TRUE(env.desktopServices->revealed.isEmpty());
+    plain.openPayPalDonate();
+    EXPECT_EQ(env.desktopServices->openedUrls, QStringList{CollectorModel::donationPageAddress});
 
     env.desktopServices->note = "Velkor runs as root and was not started through sudo or pkexec by another user, so the archive goes to root's Desktop.";
     CollectorModel model(env.platform, CollectionSteps{});
@@ -108,14 +112,4 @@ TEST(CollectorModel, ClosingDuringARunEndsItsToolsAndTheRun)
     EXPECT_NE(::kill(pid, 0), 0) << "the run's tool outlived the run";
     EXPECT_FALSE(reachedLaterStep.load());
     EXPECT_FALSE(QFileInfo::exists(env.desktop() + "/SendToZantro.zip"));
-}
-
-TEST(CollectorModel, RevealDoesNothingUntilARunSucceeded)
-{
-    TestEnvironment env;
-    CollectorModel model(env.platform, CollectionSteps{});
-    model.openDesktopZip();
-    EXPECT_TRUE(env.desktopServices->revealed.isEmpty());
-    model.openPayPalDonate();
-    EXPECT_EQ(env.desktopServices->openedUrls, QStringList{CollectorModel::donationPageAddress});
 }

@@ -157,28 +157,6 @@ TEST(RegistryCompanion, CommandLineErrorsAreClear)
     EXPECT_TRUE(unwritable.err.contains("/proc/velkor-output")) << unwritable.err.toStdString();
 }
 
-TEST(RegistryCompanion, MalformedRegistriesNameTheFileAndLine)
-{
-    QTemporaryDir dir;
-    const QByteArray good = readFile(registry("imac18-3-ioreg.txt"));
-    const QByteArray firstLines = good.left(good.indexOf('\n', 4000) + 1);
-    const QList<QByteArray> broken{
-        good.left(good.size() / 2 - 17),                                       // truncated mid-line
-        firstLines + "    | |   \"broken\" = {\"a\"=1,\"b\"=(2,3}\n",          // unbalanced
-        firstLines + "    | |   \"bad-hex\" = <12zz>\n",                       // bad hex
-        QByteArray::fromHex("7f454c4602010100000000fffe0001c3281b5b"),  // binary garbage
-    };
-    int index = 0;
-    for (const QByteArray& text : broken) {
-        const QString path = dir.filePath(QStringLiteral("broken-%1.txt").arg(++index));
-        writeFile(path, text);
-        const CompanionRun run = runCompanion({path, dir.filePath("out")});
-        EXPECT_EQ(run.status, 1) << index;
-        EXPECT_TRUE(QRegularExpression(QRegularExpression::escape(path) + ":\\d+: ").match(run.err).hasMatch())
-            << index << ": " << run.err.toStdString();
-    }
-}
-
 TEST(RegistryCompanion, PlantedIdentifiersAndTheProductKeyNeverReachTheOutput)
 {
     const QString serial = "C02PLNT5XYZW", uuid = "5A1E2B3C-4D5E-4F60-8172-93A4B5C6D7E8", usbSerial = "USBSER12345678",

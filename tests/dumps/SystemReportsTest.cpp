@@ -166,7 +166,7 @@ TEST(VideoDecodeReport, WithoutAToolOnlyTheDisplayFallbackFollows)
                            "SPDisplaysDataType fallback:", "Graphics/Displays:", "", ""}));
 }
 
-TEST(VideoDecodeReport, AToolThatPrintsNothingGivesNoOutput)
+TEST(VideoDecodeReport, TheToolsOutputNoOutputOrItsFailureThenTheFallback)
 {
     StepFixture f;
     CommandTable& c = f.env.platform.commands;
@@ -188,17 +188,11 @@ TEST(VideoDecodeReport, AToolThatPrintsNothingGivesNoOutput)
     QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     writeVDADecoderReport(f.ctx, to, tool);
     EXPECT_TRUE(readText(to).contains("VDADecoderChecker output:\nHEVC: supported\n  adapter XX:XX:XX:XX:XX:XX\n\n")) << readText(to).toStdString();
-}
 
-TEST(VideoDecodeReport, AToolThatFailsOrCannotStartIsExplainedAndTheFallbackFollows)
-{
-    StepFixture f;
-    CommandTable& c = f.env.platform.commands;
-    c.fileType = f.fake("file", "echo \"$1: data\"");
+    // A tool that fails or cannot start is explained, and the fallback follows.
     c.displaysOverview = f.fake("displays", "echo 'Display: none'");
-    const QString to = f.work() + "/VDADecoderChecker.txt";
-
-    const QString failing = f.env.addTool("VDADecoderChecker", "echo 'bad CPU type'; exit 86");
+    const QString failing = tool;
+    writeScript(failing, "echo 'bad CPU type'; exit 86");
     writeVDADecoderReport(f.ctx, to, failing);
     QString text = readText(to);
     EXPECT_TRUE(text.contains("\n\nVDADecoderChecker could not run on this macOS/architecture:\nCommand failed: " + failing

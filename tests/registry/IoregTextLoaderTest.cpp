@@ -69,32 +69,15 @@ TEST(IoregTextLoader, LoadsTheIMacRegistryWithItsTypedValues)
     EXPECT_EQ(hs05.serviceChildren.at(0)->name, QStringLiteral("FaceTime HD Camera (Built-in)"));
     EXPECT_EQ(named(*registry, QStringLiteral("XHC2"), QStringLiteral("00000000")).className, QStringLiteral("AppleUSBXHCIAR"));
 
-    // A dictionary inside a dictionary, a dictionary inside a port's property.
-    const TreeRegistryNode& rootDomain = named(*registry, QStringLiteral("IOPMrootDomain"));
-    const QVariantMap limits = rootDomain.properties.value(QStringLiteral("Power Status")).toMap().value(QStringLiteral("CPU_Power_Limits")).toMap();
-    EXPECT_EQ(limits.value(QStringLiteral("CPU_Speed_Limit")), QVariant::fromValue<qint64>(100));
-    EXPECT_EQ(limits.value(QStringLiteral("CPU_Available_CPUs")), QVariant::fromValue<qint64>(4));
-    const QVariantMap companion = named(*registry, QStringLiteral("HS02"), QStringLiteral("14100000")).properties.value(QStringLiteral("UsbCompanionSS")).toMap();
-    EXPECT_EQ(companion.value(QStringLiteral("UsbCompanionPortNumber")).toByteArray(), bytes({0x16, 0, 0, 0}));
-
-    // Numbers above the signed range stay unsigned; a name holding " | "; quotes inside a string;
-    // a string that runs over several lines.
-    const QVariantList delay = named(*registry, QStringLiteral("AppleACPIPlatformExpert")).properties.value(QStringLiteral("IOPlatformMaxBusDelay")).toList();
-    ASSERT_EQ(delay.size(), 2);
-    EXPECT_EQ(delay[0].typeId(), QMetaType::ULongLong);
-    EXPECT_EQ(delay[0].toULongLong(), std::numeric_limits<quint64>::max());
-    EXPECT_EQ(delay[1], QVariant::fromValue<qint64>(0));
+    // A name holding " | ", quotes inside a string, a string over several lines: forms the table
+    // below also reads, here at the places a real listing puts them.
     EXPECT_NE(findNamed(root, kIOServicePlane, QStringLiteral("E-MU 0404 | USB"), QStringLiteral("14310000")), nullptr);
-    const TreeRegistryNode* airport = findNode(root, kIOServicePlane, [](const TreeRegistryNode& node) {
-        return node.properties.contains(QStringLiteral("IO80211HardwareVersion"));
+    const TreeRegistryNode& airport = named(*registry, QStringLiteral("AirPort_BrcmNIC"));
+    EXPECT_EQ(airport.properties.value(QStringLiteral("IO80211Family.BuildTagGit")).toString(), QStringLiteral("\"AirPortFamily_kexts-1340\""));
+    const TreeRegistryNode* hardware = findNode(root, kIOServicePlane, [](const TreeRegistryNode& node) {
+        return node.properties.value(QStringLiteral("IO80211HardwareVersion")).toString().endsWith(QStringLiteral("bus: 0x1\n"));
     });
-    ASSERT_NE(airport, nullptr);
-    EXPECT_EQ(named(*registry, QStringLiteral("AirPort_BrcmNIC")).properties.value(QStringLiteral("IO80211Family.BuildTagGit")).toString(),
-              QStringLiteral("\"AirPortFamily_kexts-1340\""));
-    const QString hardware = airport->properties.value(QStringLiteral("IO80211HardwareVersion")).toString();
-    EXPECT_TRUE(hardware.startsWith(QStringLiteral("vendorid: 0x14e4\ndeviceid: 0x43ba\n"))) << hardware.toStdString();
-    EXPECT_TRUE(hardware.endsWith(QStringLiteral("bus: 0x1\n"))) << hardware.toStdString();
-    EXPECT_EQ(airport->properties.value(QStringLiteral("IO80211ChannelFrequency")), QVariant::fromValue<qint64>(5180));
+    EXPECT_NE(hardware, nullptr);
 }
 
 TEST(IoregTextLoader, LoadsTheMacBookProWithItsAcpiTables)
@@ -209,21 +192,6 @@ TEST(IoregTextLoader, ReadsEveryFormOfSavedRegistries)
     EXPECT_EQ(treeDifference(*registry->root(), kIOServicePlane, *crlf->root(), kIOServicePlane), QString());
     const auto printed = loadIoregText(printIoregText(*registry, kIOServicePlane).toUtf8(), QStringLiteral("printed"));
     EXPECT_EQ(treeDifference(*registry->root(), kIOServicePlane, *printed->root(), kIOServicePlane), QString());
-}
-
-// The damage that used to load silently as another tree: one string's closing quote missing.
-TEST(IoregTextLoader, AStringWithoutItsClosingQuoteFailsWhereItStarts)
-{
-    QList<QByteArray> lines = readFile(testData(QStringLiteral("registry/imac18-3-ioreg.txt"))).split('\n');
-    ASSERT_TRUE(lines[2806].endsWith("\"IOGeneralInterest\" = \"IOCommand is not serializable\""));
-    lines[2806].chop(1);
-    try {
-        loadIoregText(lines.join('\n'), QStringLiteral("imac"));
-        ADD_FAILURE() << "the damaged registry loaded";
-    } catch (const RegistryFormatError& error) {
-        EXPECT_EQ(error.line(), 2807) << error.description().toStdString();
-        EXPECT_TRUE(error.description().contains(QStringLiteral("no closing quote"))) << error.description().toStdString();
-    }
 }
 
 TEST(IoregTextLoader, RejectsMalformedAndWronglySavedTextWithTheFileAndLine)

@@ -190,7 +190,7 @@ bool canMakeUsers()
 
 } // namespace
 
-TEST(StartingUser, StartedThroughSudoTheProgramBecomesThatUserAndItsArchiveIsTheirs)
+TEST(StartingUser, ThroughSudoTheProgramBecomesThatUserAndAnOrdinaryUserStaysAsIs)
 {
     if (!canMakeUsers())
         GTEST_SKIP() << "needs root and useradd";
@@ -213,6 +213,13 @@ TEST(StartingUser, StartedThroughSudoTheProgramBecomesThatUserAndItsArchiveIsThe
     EXPECT_EQ(facts["desktop"], (user.home() + "/Desktop").toStdString());
     EXPECT_EQ(facts["archiveowner"], uid);
     EXPECT_NE(facts["note"].find("through sudo by " + user.name().toStdString()), std::string::npos) << facts["note"];
+
+    // An ordinary user who inherited sudo's record from some earlier step is left as is, without a note.
+    facts = settleInChild({{"SUDO_UID", "1"}, {"HOME", user.home().toStdString()}}, Identity{user.uid(), user.gid()});
+    ASSERT_EQ(facts["status"], "0");
+    EXPECT_EQ(facts["euid"], uid);
+    EXPECT_EQ(facts["note"], "");
+    EXPECT_EQ(facts["archiveowner"], uid);
 }
 
 TEST(StartingUser, RootWithoutAKnownInvokerStaysRootAndSaysWhereTheArchiveGoes)
@@ -229,17 +236,4 @@ TEST(StartingUser, RootWithoutAKnownInvokerStaysRootAndSaysWhereTheArchiveGoes)
         EXPECT_NE(facts["note"].find("root's Desktop"), std::string::npos) << facts["note"];
         EXPECT_EQ(facts["archiveowner"], "0");
     }
-}
-
-TEST(StartingUser, AnOrdinaryUserIsLeftAsIsWithoutANote)
-{
-    if (!canMakeUsers())
-        GTEST_SKIP() << "needs root and useradd";
-    const TemporaryUser user;
-    // An ordinary user who inherited sudo's record from some earlier step.
-    auto facts = settleInChild({{"SUDO_UID", "1"}, {"HOME", user.home().toStdString()}}, Identity{user.uid(), user.gid()});
-    ASSERT_EQ(facts["status"], "0");
-    EXPECT_EQ(facts["euid"], std::to_string(user.uid()));
-    EXPECT_EQ(facts["note"], "");
-    EXPECT_EQ(facts["archiveowner"], std::to_string(user.uid()));
 }
