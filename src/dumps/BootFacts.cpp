@@ -11,7 +11,7 @@
 namespace velkor {
 namespace {
 
-// The vendor GUID of the variables the UEFI specification itself defines.
+// The vendor GUID of the globally defined UEFI variables (BootOrder, Boot####, SecureBoot...).
 const QString kGlobalVariable = QStringLiteral("8be4df61-93ca-11d2-aa0d-00e098032b8c");
 // A boot entry is a few hundred bytes; anything beyond this is not one.
 constexpr qsizetype kMostVariableBytes = 64 * 1024;
