@@ -136,13 +136,20 @@ private:
 
 // The output as it arrives, read straight from the pipe into the buffer. Fresh memory costs a
 // page fault for every 4 KiB page the copy first touches, which for an output of many megabytes
-// takes longer than the copy itself; the buffer maps the stretch ahead of the reads in one call
-// instead (a no-op on kernels before 5.14). Huge pages would save the faults too, but where
-// memory is fragmented the kernel compacts it for each one, which costs more than it saves.
-// The buffer holds at most `limit` bytes and never reserves more than that.
+// takes longer than the copy itself. So once an output outgrows a few megabytes the buffer
+// reserves the whole limit at once (address space only: pages never touched cost nothing, and
+// no reallocation copies the output again), asks for huge pages, which are faulted and cleared
+// 2 MiB at a time, and maps the stretch ahead of the reads in one call (a no-op on kernels before
+// 5.14). The buffer holds at most `limit` bytes and never reserves more than that; what the
+// reservation leaves unused is given back when the capture ends.
 class CaptureBuffer {
 public:
     CaptureBuffer(QByteArray& bytes, qsizetype limit) : m_bytes(bytes), m_limit(std::max<qsizetype>(limit, 0)) {}
+    ~CaptureBuffer()
+    {
+        if (m_bytes.capacity() - m_bytes.size() > kWholeLimitFrom)
+            m_bytes.squeeze();
+    }
 
     bool full() const { return m_bytes.size() >= m_limit; }
 
@@ -162,15 +169,25 @@ public:
 
 private:
     static constexpr qsizetype kPage = 4096;
+    static constexpr qsizetype kHugePage = 2 << 20;
     static constexpr qsizetype kMapAhead = 8 << 20;
+    static constexpr qsizetype kWholeLimitFrom = 4 << 20;
 
     static quintptr alignDown(quintptr value, qsizetype to) { return value & ~quintptr(to - 1); }
 
     void grow()
     {
-        m_bytes.reserve(std::min(m_limit, std::max(m_bytes.size() * 2, m_bytes.size() + kReadChunk)));
+        const qsizetype doubled = std::max(m_bytes.size() * 2, m_bytes.size() + kReadChunk);
+        const bool whole = doubled > kWholeLimitFrom;
+        m_bytes.reserve(std::min(m_limit, whole ? m_limit : doubled));
         // A reallocation that copied the block left the copy's fresh pages unmapped.
         m_mapped = m_bytes.size();
+        if (whole) {
+            const quintptr start = alignDown(quintptr(m_bytes.constData()) + kHugePage - 1, kHugePage);
+            const quintptr end = alignDown(quintptr(m_bytes.constData() + m_bytes.capacity()), kHugePage);
+            if (end > start)
+                ::madvise(reinterpret_cast<void*>(start), size_t(end - start), MADV_HUGEPAGE);
+        }
     }
 
     // Maps the pages up to a stretch past `needed` (bytes from the start of the output).
