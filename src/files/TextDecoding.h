@@ -18,6 +18,14 @@ inline const QString kNotUtf8Note = QStringLiteral("[Velkor] This output held by
 // For output that is kept even where a byte is wrong (a Latin-1 string in a firmware table).
 QString decodeUtf8Lossily(const QByteArray& bytes, bool& replaced, bool keepByteOrderMark = false);
 
+// The same for a large output that is no longer wanted as bytes: decoded slice by slice, the
+// memory of each decoded slice given back at once, so that the bytes and the whole text are not
+// held together.
+QString decodeUtf8LossilyReleasing(QByteArray bytes, bool& replaced);
+
+// UTF-8 of a large text that is no longer wanted, the text's memory given back slice by slice.
+QByteArray encodeUtf8Releasing(QString text);
+
 // The text's UTF-16 code units as bytes, in the byte order asked for, with no byte-order mark.
 QByteArray encodeUtf16(const QString& text, bool bigEndian);
 

@@ -15,6 +15,10 @@ struct RedactionRule {
 // The ten rules, in the order they are applied.
 const std::vector<RedactionRule>& redactionRules();
 
+// The table begins with its property-list rules, the only ones that can match across any
+// distance; every other rule's matches end within a line or at the value after a colon.
+constexpr size_t kPropertyListRuleCount = 2;
+
 inline const QString kMaskText = QStringLiteral("XX-MASKED-XX");
 inline const QString kMaskUUID = QStringLiteral("XX-MASKED-UUID");
 inline const QString kMaskMAC = QStringLiteral("XX:XX:XX:XX:XX:XX");

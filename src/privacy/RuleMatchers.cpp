@@ -10,6 +10,8 @@
 #endif
 
 #include <array>
+#include <cstring>
+#include <optional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -1160,6 +1162,118 @@ bool runPass(const QString& text, Finder& finder, const std::vector<TemplatePart
     return changed;
 }
 
+// The result of a pass written back into the text it is computed from, for the property-list
+// rules, whose finder never reads before the position it searches from: a large property list
+// is then masked without a second copy of it. Every copied stretch lies at or after the write
+// position and moves down in place; characters that would run ahead of the input read so far
+// (a mask longer than the value it replaces) wait in a queue until the input behind them has
+// been read, so the queue never holds more than the result's growth and one slice.
+class InPlaceOutput {
+public:
+    explicit InPlaceOutput(QChar* data) : m_data(data) {}
+
+    // Characters [a, b) of the original text; everything before `a` has been read.
+    void copy(Pos a, Pos b)
+    {
+        flush(a);
+        if (queued() == 0 && m_write <= a) {
+            if (m_write != a)
+                std::memmove(m_data + m_write, m_data + a, size_t(b - a) * sizeof(QChar));
+            m_write += b - a;
+            return;
+        }
+        for (Pos at = a; at < b;) {
+            const Pos end = std::min(b, at + kSlice);
+            m_queue.append(m_data + at, end - at);
+            flush(end);
+            at = end;
+        }
+    }
+
+    void literal(const QString& text) { m_queue.append(text); }
+
+    // Moves queued characters into the text below `free`, the first position still to be read.
+    void flush(Pos free)
+    {
+        const Pos count = std::min(free - m_write, queued());
+        if (count <= 0)
+            return;
+        std::memcpy(m_data + m_write, m_queue.constData() + m_head, size_t(count) * sizeof(QChar));
+        m_write += count;
+        m_head += count;
+        if (m_head == m_queue.size()) {
+            m_queue.resize(0);
+            m_head = 0;
+        } else if (m_head > kSlice && m_head > m_queue.size() / 2) {
+            m_queue.remove(0, m_head);
+            m_head = 0;
+        }
+    }
+
+    // Ends the text after the result; the queue's rest extends it.
+    void finish(QString& text)
+    {
+        const Pos rest = queued();
+        const Pos at = m_write;
+        text.resize(at + rest);
+        if (rest > 0)
+            std::memcpy(text.data() + at, m_queue.constData() + m_head, size_t(rest) * sizeof(QChar));
+    }
+
+private:
+    static constexpr Pos kSlice = 1 << 16;
+
+    Pos queued() const { return m_queue.size() - m_head; }
+
+    QChar* m_data;
+    Pos m_write = 0;
+    QString m_queue;
+    Pos m_head = 0;
+};
+
+// runPass for a finder that never reads before the position it searches from, with the result
+// written over `text`. The template's groups must come in the order they stand in the match.
+bool runPassInPlace(QString& text, Finder& finder, const std::vector<TemplatePart>& parts)
+{
+    const Pos n = text.size();
+    bool changed = false;
+    Pos copied = 0;
+    Found found;
+    std::optional<InPlaceOutput> out;
+    for (Pos from = 0; from <= n && finder.next(from, found);) {
+        if (found.whole.begin < from || found.whole.end <= found.whole.begin)
+            throw EngineFailure{}; // the rules never match empty; anything else is a fault here
+        if (!changed) {
+            out.emplace(text.data()); // the caller detached the text before the finder saw it
+            changed = true;
+        }
+        out->copy(copied, found.whole.begin);
+        Pos read = found.whole.begin;
+        for (const TemplatePart& part : parts) {
+            if (part.group == 0) {
+                out->literal(part.text);
+                continue;
+            }
+            const Span g = found.group[size_t(part.group)];
+            if (g.begin < 0 || g.end < g.begin)
+                continue;
+            if (g.begin < read || g.end > found.whole.end)
+                throw EngineFailure{}; // a group that was already overwritten
+            out->copy(g.begin, g.end);
+            read = g.end;
+        }
+        out->flush(found.whole.end);
+        copied = found.whole.end;
+        from = found.whole.end;
+    }
+    if (!changed)
+        return false;
+    out->copy(copied, n);
+    out->flush(n);
+    out->finish(text);
+    return true;
+}
+
 // One rule on `current`; the result replaces `current`, and its old memory becomes `spare`.
 void applyOne(QString& current, QString& spare, const RedactionRule& rule, const MaskingLimits& limits)
 {
@@ -1170,9 +1284,19 @@ void applyOne(QString& current, QString& spare, const RedactionRule& rule, const
     if (current.size() >= std::numeric_limits<int32_t>::max())
         throw EngineFailure{};
     bool changed = false;
+    const int index = standardIndex(rule);
+    if (compiled().plan[size_t(index)].form == Plan::Form::LazyChain) {
+        current.detach(); // the finder must see the buffer the result is written over
+        Subject subject(current);
+        const std::unique_ptr<Finder> finder = makeFinder(index, subject, limits);
+        if (!finder)
+            throw EngineFailure{};
+        runPassInPlace(current, *finder, parseTemplate(rule.replacement));
+        return;
+    }
     {
         Subject subject(current);
-        const std::unique_ptr<Finder> finder = makeFinder(standardIndex(rule), subject, limits);
+        const std::unique_ptr<Finder> finder = makeFinder(index, subject, limits);
         if (!finder)
             throw EngineFailure{};
         changed = runPass(current, *finder, parseTemplate(rule.replacement), spare);

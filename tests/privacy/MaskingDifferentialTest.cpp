@@ -162,5 +162,27 @@ TEST(MaskingDifferential, GeneratedTextsAndItemsMatchIcu)
     }
 }
 
+// The property-list rules write their result over the text. Long stretches between matches,
+// masks longer than empty values (the result outgrows the text) and shorter than UUIDs, and a
+// shared text that must stay untouched.
+TEST(MaskingDifferential, LargePropertyListsMatchIcu)
+{
+    TextGenerator generator(20261206);
+    QString text;
+    for (int entry = 0; text.size() < 400000; ++entry) {
+        if (entry % 97 == 0)
+            text += QString(70000, QLatin1Char(entry % 2 ? 'a' : 'x'));
+        text += entry % 3 ? QStringLiteral("<key>MLB</key><string></string>\n")
+                          : QStringLiteral("<key>SerialNumber</key>\n<string>C02XK1ABCD12-%1</string>\n").arg(entry);
+        if (entry % 50 == 0)
+            text += generator.items(3);
+    }
+    for (const QString& sample : {text, text.left(200000) + QString(200000, QLatin1Char('b'))}) {
+        const QString before = sample;
+        ASSERT_EQ(tryMaskText(sample), maskTextReference(sample));
+        EXPECT_EQ(sample, before);
+    }
+}
+
 } // namespace
 } // namespace velkor

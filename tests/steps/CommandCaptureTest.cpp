@@ -57,6 +57,32 @@ TEST(CommandCapture, MaskingInPiecesEqualsMaskingWhole)
     EXPECT_EQ(readFile(target), maskText(readText(testData("registry/macbookpro11-2-ioreg.txt"))).toUtf8());
 }
 
+// A property list of many megabytes is decoded, masked and encoded again slice by slice: no
+// sequence may be split at a slice's end (a four-byte character and invalid bytes lie across
+// every 4 MiB boundary), only the first byte-order mark is dropped, and the rest of the rules
+// still see the property-list rules' result.
+TEST(CommandCapture, LargePropertyListsMaskAsWhole)
+{
+    StepFixture f;
+    QByteArray output = "\xEF\xBB\xBF<key>_items</key><array><dict><key>_name</key><string>Hardware UUID</string>"
+                        "<key>_value</key><string>8B571A7A-C1E4-4B6D-9A32-0F2C6E7D1A55</string></dict></array>\n";
+    const QByteArray entry = "<key>MLB</key><string></string> \xF0\x9F\x98\x80 caf\xC3\xA9 \xE9\x80\x80 \xEF\xBB\xBF"
+                             "Hardware UUID:\n 8B571A7A-C1E4-4B6D-9A32-0F2C6E7D1A55 en0 00:1b:63:84:45:e6\n";
+    const auto fillTo = [&](qsizetype size) {
+        while (output.size() < size)
+            output += entry.left(1 + output.size() % entry.size()) + "\n" + entry;
+    };
+    fillTo((4 << 20) - 1000);
+    output += QByteArray((4 << 20) - 2 - output.size(), 'a') + entry.mid(entry.indexOf('\xF0'));
+    fillTo(9 << 20);
+    bool replaced = false;
+    const QString whole = maskText(decodeUtf8Lossily(output, replaced)) + kNotUtf8Note + "\n";
+    const QString target = f.work() + "/large.txt";
+    // Handed over, as the capture hands its output over: only then is its memory given back.
+    EXPECT_TRUE(writeMaskedOutput(target, std::move(output), 1 << 20).notUtf8);
+    EXPECT_EQ(readFile(target), whole.toUtf8());
+}
+
 // Output that is not UTF-8 (a Latin-1 string in a table) is kept with U+FFFD for each bad
 // byte, masked, and noted once in the file and in the log.
 TEST(CommandCapture, InvalidUtf8IsKeptMaskedAndNoted)
