@@ -1,63 +1,37 @@
 #include "process/ToolLocator.h"
 #include "support/TestFiles.h"
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace velkor;
-using velkor::testing::writeFile;
-using velkor::testing::writeScript;
+using namespace velkor::testing;
 
-namespace {
-
-struct Layout {
+// The fixed search order; only a tool inside the bundle gets its execute bit back, never through a link.
+TEST(ToolLocator, SearchOrderAndExecuteBitRepair)
+{
     QTemporaryDir root;
-    QString home = root.filePath("home");
-    QString apps = root.filePath("apps");
-    AppBundle bundle = AppBundle::atBundlePath(apps + "/Velkor.app", home);
-    QString tools = bundle.resourcesPath + "/Tools";
-};
+    const QString home = root.filePath("home"), apps = root.filePath("apps");
+    const AppBundle bundle = AppBundle::atBundlePath(apps + "/Velkor.app", home);
+    const QString tools = bundle.resourcesPath + "/Tools";
+    const ToolLocator locator(bundle);
+    EXPECT_EQ(locator.executableCandidates("t"), QStringList({tools + "/t", bundle.resourcesPath + "/t", apps + "/t", home + "/Desktop/t",
+                                                              "/usr/local/bin/t", "/opt/homebrew/bin/t", "/usr/bin/t", "/bin/t"}));
+    const AppBundle onDesktop = AppBundle::atBundlePath(home + "/Desktop/Velkor.app", home);
+    EXPECT_EQ(ToolLocator(onDesktop).resourceCandidates("x"), QStringList({onDesktop.resourcesPath + "/Tools/x", onDesktop.resourcesPath + "/x", home + "/Desktop/x"}));
 
-} // namespace
+    writeFile(tools + "/patchmatic", "#!/bin/sh\n"); // not executable
+    writeScript(apps + "/patchmatic", "exit 0");
+    EXPECT_EQ(locator.findExecutable("patchmatic"), tools + "/patchmatic");
+    EXPECT_TRUE(QFileInfo(tools + "/patchmatic").isExecutable());
 
-TEST(ToolLocator, CandidatesFollowTheFixedOrderWithoutDuplicates)
-{
-    Layout at;
-    EXPECT_EQ(ToolLocator(at.bundle).executableCandidates("patchmatic"),
-              QStringList({at.tools + "/patchmatic", at.bundle.resourcesPath + "/patchmatic", at.apps + "/patchmatic",
-                           at.home + "/Desktop/patchmatic", "/usr/local/bin/patchmatic", "/opt/homebrew/bin/patchmatic",
-                           "/usr/bin/patchmatic", "/bin/patchmatic"}));
-    // An application that sits on the Desktop: the two places are one.
-    const AppBundle onDesktop = AppBundle::atBundlePath(at.home + "/Desktop/Velkor.app", at.home);
-    EXPECT_EQ(ToolLocator(onDesktop).resourceCandidates("x"),
-              QStringList({onDesktop.resourcesPath + "/Tools/x", onDesktop.resourcesPath + "/x", at.home + "/Desktop/x"}));
-}
-
-TEST(ToolLocator, TheFirstExecutableWinsAndOnlyTheBundleGetsItsExecuteBitBack)
-{
-    Layout at;
-    writeFile(at.tools + "/patchmatic", "#!/bin/sh\n");
-    QFile::setPermissions(at.tools + "/patchmatic", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    writeScript(at.apps + "/patchmatic", "exit 0");
-    EXPECT_EQ(ToolLocator(at.bundle).findExecutable("patchmatic"), at.tools + "/patchmatic");
-    EXPECT_TRUE(QFileInfo(at.tools + "/patchmatic").isExecutable());
-
-    writeScript(at.home + "/Desktop/tool-x", "exit 0");
-    writeScript(at.apps + "/tool-x", "exit 0");
-    EXPECT_EQ(ToolLocator(at.bundle).findExecutable("tool-x"), at.apps + "/tool-x");
-
-    const QString onDesktop = at.home + "/Desktop/velkor-test-tool-nowhere-else";
-    writeFile(onDesktop, "#!/bin/sh\n");
-    QFile::setPermissions(onDesktop, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    EXPECT_EQ(ToolLocator(at.bundle).findExecutable("velkor-test-tool-nowhere-else"), std::nullopt);
-    EXPECT_FALSE(QFileInfo(onDesktop).isExecutable());
-    EXPECT_EQ(ToolLocator(at.bundle).findResource("velkor-test-tool-nowhere-else"), onDesktop);
-    EXPECT_EQ(ToolLocator(at.bundle).findResource("velkor-no-such-tool"), std::nullopt);
-    // A link inside the bundle to that file: the repair does not reach through it.
-    QDir().mkpath(at.tools);
-    QFile::link(onDesktop, at.tools + "/velkor-test-tool-nowhere-else");
-    EXPECT_EQ(ToolLocator(at.bundle).findExecutable("velkor-test-tool-nowhere-else"), std::nullopt);
-    EXPECT_FALSE(QFileInfo(onDesktop).isExecutable());
+    const QString name = "velkor-test-tool-nowhere-else";
+    writeFile(home + "/Desktop/" + name, "#!/bin/sh\n");
+    EXPECT_EQ(locator.findResource(name), home + "/Desktop/" + name);
+    EXPECT_EQ(locator.findResource("velkor-no-such-tool"), std::nullopt);
+    QFile::link(home + "/Desktop/" + name, tools + "/" + name);
+    EXPECT_EQ(locator.findExecutable(name), std::nullopt);
+    EXPECT_FALSE(QFileInfo(home + "/Desktop/" + name).isExecutable());
 }
