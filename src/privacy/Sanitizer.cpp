@@ -184,6 +184,11 @@ FileSanitizing sanitizeTextLikeFile(PropertyListService& propertyLists, const QS
         outcome.masked = false;
         return outcome;
     }
+    // A byte-order mark is no part of the first line: the rules anchored at a line's start must
+    // see that line as it reads. The mark is put back when the file is written.
+    const bool marked = decoded->text.startsWith(QChar(0xFEFF));
+    if (marked)
+        decoded->text.remove(0, 1);
     const QString original = decoded->text;
     std::optional<QString> masked = mask(std::move(decoded->text));
     if (!masked) {
@@ -196,7 +201,7 @@ FileSanitizing sanitizeTextLikeFile(PropertyListService& propertyLists, const QS
         writeTextFile(path, kUnmaskableTextNote);
         return outcome;
     }
-    writeFileAtomically(path, encodeAs(result, decoded->encoding));
+    writeFileAtomically(path, encodeAs(marked ? QChar(0xFEFF) + result : result, decoded->encoding));
     return outcome;
 }
 

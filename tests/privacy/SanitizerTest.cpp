@@ -59,8 +59,8 @@ TEST(Masking, EveryIdentifierKindInEveryEncoding)
         {"<key>Model</key><string>iMac18,3</string>", "<key>Model</key><string>iMac18,3</string>"},
         {items, QString(items).replace("C02XG0FDH7JY", "XX-MASKED-XX")},
     };
-    // A first line of its own keeps the byte-order mark apart from the lines the rules anchor at,
-    // and makes the Latin-1 text invalid UTF-8.
+    // The byte-order mark stands right before the first line the rules anchor at; a last line
+    // makes the Latin-1 text invalid UTF-8.
     const struct { const char* name; QByteArray (*encode)(const QString&); } encodings[] = {
         {"utf8.txt", [](const QString& text) { return text.toUtf8(); }},
         {"utf8-mark.log", [](const QString& text) { return "\xef\xbb\xbf" + text.toUtf8(); }},
@@ -76,9 +76,9 @@ TEST(Masking, EveryIdentifierKindInEveryEncoding)
         EXPECT_EQ(maskTextReference(rule.text), rule.masked);
         for (const auto& encoding : encodings) {
             const QString file = dir.filePath(encoding.name);
-            writeFile(file, encoding.encode(QString::fromUtf8("café\n") + rule.text));
+            writeFile(file, encoding.encode(rule.text + QString::fromUtf8("\nÿ")));
             EXPECT_TRUE(sanitizeTextLikeFile(propertyLists, file).masked);
-            EXPECT_EQ(readFile(file), encoding.encode(QString::fromUtf8("café\n") + rule.masked)) << encoding.name;
+            EXPECT_EQ(readFile(file), encoding.encode(rule.masked + QString::fromUtf8("\nÿ"))) << encoding.name;
         }
     }
 }
