@@ -3,85 +3,48 @@
 #include "registry/RegistryProperties.h"
 #include "registry/TreeRegistry.h"
 
-#include <QByteArray>
-#include <QString>
-#include <QVariantMap>
 #include <functional>
-#include <memory>
-#include <vector>
 
 // Registries for tests: built by hand in memory, searched and compared.
 namespace velkor::testing {
 
-// A text as a registry data property: the bytes followed by a NUL.
-inline QByteArray cString(const char* text)
+using Node = std::shared_ptr<TreeRegistryNode>;
+inline Node entry(const QString& name, const QString& className = {})
 {
-    return QByteArray(text) + '\0';
+    return std::make_shared<TreeRegistryNode>(TreeRegistryNode{name, {}, className, {}, {}, {}});
 }
 
-// The XHCI class code as registries store it: bytes 30 03 0C 00.
-inline QByteArray xhciClassCode()
-{
-    return QByteArray::fromHex("30030c00");
-}
-
-// A registry laid out the way the macOS registry lays out an XHCI controller: PCI device >
-// driver > port nodes > attached devices, below a PCI root.
+// A registry laid out as macOS lays out XHCI controllers: PCI root > PCI device > driver > port > device.
 struct TestRegistry {
-    TestRegistry() : root(std::make_shared<TreeRegistryNode>())
-    {
-        root->name = QStringLiteral("Root");
-        root->className = QStringLiteral("IORegistryEntry");
-        pciRoot = add(root, QStringLiteral("PCI0"), QStringLiteral("AppleACPIPCI"), {{"IOName", "PCI0"}});
-    }
-
-    static std::shared_ptr<TreeRegistryNode> add(const std::shared_ptr<TreeRegistryNode>& parent, const QString& name,
-                                                 const QString& className, QVariantMap properties = {})
+    static Node add(const Node& parent, const QString& name, const QString& className, QVariantMap properties = {})
     {
         return parent->addChild(kIOServicePlane, name, className, std::move(properties));
     }
-
-    // An XHCI controller on the PCI bus with the given identity.
-    std::shared_ptr<TreeRegistryNode> pciController(const QString& name, quint16 vendor, quint16 device,
-                                                    const QString& location = {}) const
+    // An XHCI controller (class code 30 03 0C 00) on the PCI bus with the given identity.
+    Node pciController(const QString& name, quint16 vendor, quint16 device, const QString& location = {}) const
     {
-        QVariantMap properties{{"IOName", name}, {"class-code", xhciClassCode()},
+        QVariantMap properties{{"IOName", name}, {"class-code", QByteArray::fromHex("30030c00")},
                                {"vendor-id", littleEndianBytes(vendor)}, {"device-id", littleEndianBytes(device)}};
         if (!location.isEmpty())
             properties.insert("location", location);
         return add(pciRoot, name, QStringLiteral("IOPCIDevice"), properties);
     }
-
-    // The controller's driver node, named by a "name" data property as macOS writes it.
-    static std::shared_ptr<TreeRegistryNode> driver(const std::shared_ptr<TreeRegistryNode>& pci, const char* name,
-                                                    const QString& className, quint32 locationID)
+    // Named by a NUL-terminated "name" data property as macOS writes it.
+    static Node driver(const Node& pci, const char* name, const QString& className, quint32 locationID)
     {
-        return add(pci, QString::fromLatin1(name), className,
-                   {{"name", cString(name)}, {"locationID", qint64(locationID)}, {"IOClass", className}});
+        return add(pci, name, className, {{"name", QByteArray(name) + '\0'}, {"locationID", qint64(locationID)}, {"IOClass", className}});
     }
-
-    static std::shared_ptr<TreeRegistryNode> port(const std::shared_ptr<TreeRegistryNode>& driver, const QString& name,
-                                                  QVariantMap properties = {})
+    static Node port(const Node& driver, const QString& name, QVariantMap properties = {})
     {
         properties.insert("name", name);
         return add(driver, name, QStringLiteral("AppleUSB20XHCIPort"), properties);
     }
-
-    // A device attached below a port, with a product name the scan can read.
-    static std::shared_ptr<TreeRegistryNode> device(const std::shared_ptr<TreeRegistryNode>& parent, const QString& name)
-    {
-        return add(parent, name, QStringLiteral("IOUSBHostDevice"), {{"IOName", name}});
-    }
-
+    static Node device(const Node& parent, const QString& name) { return add(parent, name, "IOUSBHostDevice", {{"IOName", name}}); }
     std::shared_ptr<TreeRegistry> registry() const { return std::make_shared<TreeRegistry>(root); }
 
-    std::shared_ptr<TreeRegistryNode> root;
-    std::shared_ptr<TreeRegistryNode> pciRoot;
+    Node root = entry(QStringLiteral("Root"), QStringLiteral("IORegistryEntry"));
+    Node pciRoot = add(root, QStringLiteral("PCI0"), QStringLiteral("AppleACPIPCI"), {{"IOName", "PCI0"}});
 };
-
-// A root with a chain of entries below it in the IOService plane, `length` entries in all;
-// *middle (when given) receives the entry halfway down.
-std::shared_ptr<TreeRegistryNode> chain(int length, std::shared_ptr<TreeRegistryNode>* middle = nullptr);
 
 // The first node in pre-order (the root included) that the predicate accepts, or null.
 const TreeRegistryNode* findNode(const TreeRegistryNode& root, const QString& plane,
@@ -91,10 +54,9 @@ const TreeRegistryNode* findNamed(const TreeRegistryNode& root, const QString& p
                                   const QString& location = {}, const QString& className = {});
 // Every node below and including root, in pre-order.
 std::vector<const TreeRegistryNode*> allNodes(const TreeRegistryNode& root, const QString& plane);
-// The first difference between two trees (names, locations, classes, property tables with their
-// value types, and the order of children), each walked in its own plane; empty when they agree.
-// With printed, data of `expected` that ends in a zero byte may lack it in `actual`: a listing
-// prints such data as quoted text without its final zero byte.
+// The first difference between two trees (names, locations, classes, typed properties, order of
+// children), each walked in its own plane; empty when they agree. With printed, data of `expected`
+// ending in a zero byte may lack it in `actual`, as a listing prints it.
 QString treeDifference(const TreeRegistryNode& expected, const QString& expectedPlane, const TreeRegistryNode& actual,
                        const QString& actualPlane, bool printed = false);
 // Extracts the sysfs capture of tests/data/sysfs into dir; returns the root that holds "sys".
