@@ -217,15 +217,16 @@ QString renderedRegistryValue(const QVariant& value)
     return renderedValue(value, 0);
 }
 
-void appendRegistryEntryText(const RegistryEntry& entry, int depth, QStringList& lines, int& remaining)
+bool appendRegistryEntryText(const RegistryEntry& entry, int depth, QStringList& lines, int& remaining)
 {
     if (remaining < 1)
-        return;
+        return true;
     const RegistryWalkResult walked = walkRegistry(entry, kIOServicePlane, {.maxEntries = remaining}, [&](const RegistryVisit& visit) {
         appendEntryLines(visit.entry, depth + visit.depth, lines);
         return true;
     });
     remaining -= int(walked.visited);
+    return walked.truncated;
 }
 
 void writeFallbackIORegText(const Registry& registry, const QString& to, const QDateTime& generatedAt)
@@ -242,9 +243,9 @@ void writeFallbackIORegText(const Registry& registry, const QString& to, const Q
         throw CollectorError::operationFailed(kRootMissing);
 
     int remaining = kEntryBudget;
-    appendRegistryEntryText(*root, 0, lines, remaining);
+    const bool truncated = appendRegistryEntryText(*root, 0, lines, remaining);
     root.reset();
-    if (remaining < 1) {
+    if (truncated) {
         lines.append(QString());
         lines.append(QStringLiteral("[Output truncated to keep the diagnostic package small]"));
     }

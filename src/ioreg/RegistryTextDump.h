@@ -28,8 +28,9 @@ void writeFallbackIORegText(const Registry& registry, const QString& to,
 void writeFallbackIORegTextStep(StepContext& context, const QString& to);
 
 // Appends an entry, its properties and its whole subtree in the IOService plane to lines.
-// Each entry takes one unit of remaining; the walk stops when none is left.
-void appendRegistryEntryText(const RegistryEntry& entry, int depth, QStringList& lines, int& remaining);
+// Each entry takes one unit of remaining; the walk stops when none is left. True when the
+// budget left out an entry that exists.
+bool appendRegistryEntryText(const RegistryEntry& entry, int depth, QStringList& lines, int& remaining);
 
 // One line of text for any property value.
 QString renderedRegistryValue(const QVariant& value);
