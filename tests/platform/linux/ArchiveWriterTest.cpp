@@ -22,8 +22,7 @@ static QString archiveError(const QString& work, const QString& archive)
     return "(no error)";
 }
 
-// A folder of every kind of entry, zipped with its top folder; then a name that is not UTF-8
-// (not dropped silently), a missing folder and a full disk fail and leave no partial archive.
+// Every kind of entry kept; a name that is not UTF-8, a missing folder, a full disk: no partial archive.
 TEST(ArchiveWriter, KeepsTheTopFolderModesAndLinksAndFailsWithoutALeftover)
 {
     QTemporaryDir dir;
@@ -36,9 +35,7 @@ TEST(ArchiveWriter, KeepsTheTopFolderModesAndLinksAndFailsWithoutALeftover)
     QDir().mkpath(work + "/empty");
     const QString archive = dir.filePath("SendToZantro.zip");
     EXPECT_EQ(archiveError(work, archive), "(no error)");
-    QStringList entries = zipEntries(archive);
-    entries.sort();
-    EXPECT_EQ(entries.join(", "), QString::fromUtf8("SendToZantro_Work/, SendToZantro_Work/ACPI/, SendToZantro_Work/ACPI/DSDT.aml, SendToZantro_Work/empty/, "
+    EXPECT_EQ(zipEntries(archive).join(", "), QString::fromUtf8("SendToZantro_Work/, SendToZantro_Work/ACPI/, SendToZantro_Work/ACPI/DSDT.aml, SendToZantro_Work/empty/, "
                                                     "SendToZantro_Work/link-out, SendToZantro_Work/name with 'quote' and é.txt, SendToZantro_Work/tool.command"));
     QTemporaryDir unpacked;
     runProcess("/usr/bin/unzip", {"-q", archive, "-d", unpacked.path()}, std::nullopt, 30);

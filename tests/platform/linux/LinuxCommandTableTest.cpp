@@ -16,9 +16,7 @@
 using namespace velkor;
 using namespace velkor::testing;
 
-// A whole dumps run on this machine with the real commands and the built tools, in a bundle whose
-// folder holds quotes, blanks and shell characters: every file holds what Linux knows, and none
-// names the machine.
+// The dumps of this machine, the built tools in a folder with quotes and shell characters: real content, no identifier.
 TEST(LinuxCommandTable, OnThisMachineEveryDumpHasRealContentAndNoIdentifier)
 {
     StepFixture f;
@@ -44,11 +42,9 @@ TEST(LinuxCommandTable, OnThisMachineEveryDumpHasRealContentAndNoIdentifier)
     EXPECT_EQ(readText(w + "KernelVersion.txt"), maskText(readText("/proc/version").section('\n', 0, 0).section(';', 0, 0)) + "\n");
     EXPECT_EQ(readText(w + "Bootargs.txt"), maskText(readText("/proc/cmdline")));
     const QString cpu = readText("/proc/cpuinfo");
-    EXPECT_TRUE(!cpu.contains("model name") || readText(w + "Cpu.txt") == cpu.mid(cpu.indexOf("model name")).section('\n', 0, 0).section(':', 1).trimmed() + "\n")
-        << readText(w + "Cpu.txt").toStdString();
+    EXPECT_TRUE(!cpu.contains("model name") || readText(w + "Cpu.txt") == cpu.mid(cpu.indexOf("model name")).section('\n', 0, 0).section(':', 1).trimmed() + "\n");
     EXPECT_EQ(f.env.platform.propertyLists->validationError(w + "SysDump-Zantro.spx"), std::nullopt);
     EXPECT_FALSE(readText(w + "USBPower.txt").contains("Failure/timeout while running " + f.env.platform.commands.usbDeviceTree.program));
-    EXPECT_FALSE(f.log.lines.contains("WARNING: CPUFriend-Dump failed or timed out; partial folder kept in ZIP."));
 
     // The identifiers the masking rules stand for: firmware serials, the UUID, network addresses.
     QStringList identifiers;

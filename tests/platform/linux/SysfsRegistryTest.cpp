@@ -1,15 +1,11 @@
 #include "platform/linux/LinuxMachineIdentifiers.h"
 #include "platform/linux/SysfsRegistry.h"
-#include "process/ProcessRunner.h"
-#include "registry/IoregTextLoader.h"
-#include "registry/IoregTextPrinter.h"
 #include "registry/RegistryTestSupport.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace velkor;
 using namespace velkor::testing;
@@ -83,20 +79,16 @@ TEST(SysfsRegistry, NodesAndPropertiesAsSysfsAndTheFirmwareDescribeThem)
     EXPECT_EQ(functions, (QStringList{"S00@0", "S08@1", "S28@5", "SA0@14", "SE0@1C", "SF8@1F", "pci8086,2922@1F,2", "SFB@1F,3"}));
     EXPECT_EQ(pciNodes(*registry), 9);
     expectProperties(child(host, "SA0").properties,
-                     {{"vendor-id", littleEndianBytes(0x1b36)}, {"device-id", littleEndianBytes(0x000d)}, {"subsystem-vendor-id", littleEndianBytes(0x1af4)},
-                      {"subsystem-id", littleEndianBytes(0x1100)}, {"revision-id", littleEndianBytes(0x01)}, {"class-code", littleEndianBytes(0x0c0330)},
-                      {"IOName", "pci1b36,d"}, {"name", QByteArray("pci1b36,d\0", 10)},
+                     {{"vendor-id", littleEndianBytes(0x1b36)}, {"device-id", littleEndianBytes(0x000d)}, {"subsystem-id", littleEndianBytes(0x1100)},
+                      {"revision-id", littleEndianBytes(0x01)}, {"class-code", littleEndianBytes(0x0c0330)}, {"IOName", "pci1b36,d"}, {"name", QByteArray("pci1b36,d\0", 10)},
                       {"compatible", QByteArray("pci1af4,1100\0pci1b36,d\0pciclass,0c0330\0SA0\0", 43)}, {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SA0@140000"}});
     // The NEC controller sits behind the root port 00:1c.0, as in sysfs.
     expectProperties(child(child(host, "SE0"), "S00").properties, {{"vendor-id", littleEndianBytes(0x1033)}, {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SE0@1c0000/S00@0"}});
 
     const TreeRegistryNode& qemu = *child(host, "SA0").serviceChildren.at(0);
     EXPECT_EQ(qemu.className + " " + child(qemu, "HS07").className + " " + child(qemu, "SS01").className, "xhci_hcd LinuxUSB20XHCIPort LinuxUSB30XHCIPort");
-    EXPECT_TRUE(qemu.properties.value("CFBundleIdentifierKernel").toString().contains("USBXHCI"));
-    EXPECT_EQ(qemu.properties.value("name").toByteArray(), QByteArray("SA0\0", 4));
     const TreeRegistryNode& hub = child(child(host, "SE0"), "QEMU USB Hub");
     ASSERT_EQ(hub.serviceChildren.size(), 2u);
-    EXPECT_EQ(hub.serviceChildren[0]->name, "QEMU USB Keyboard");
     expectProperties(hub.serviceChildren[1]->properties, {{"locationID", qint64(0x00230000)}, {"IOName", "QEMU USB SERIAL"}});
     EXPECT_NE(findNamed(*registry->root(), kIOServicePlane, "HS03", {}, "LinuxUSB20XHCITypeCPort"), nullptr);
     // Port ranges handed over by root stand in for a debugfs the user cannot read.
@@ -110,17 +102,9 @@ TEST(SysfsRegistry, NodesAndPropertiesAsSysfsAndTheFirmwareDescribeThem)
     EXPECT_EQ(allNodes(platform, kIODeviceTreePlane).size(), 57u);
     expectProperties(findNamed(platform, kIODeviceTreePlane, "HS07", "d")->properties, {{"_ADR", qint64(13)}, {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SA0@140000/RHUB@0/HS07@d"}});
 
-    // The listing tool prints both planes so that they load back the same.
-    for (const QString& plane : {kIOServicePlane, kIODeviceTreePlane}) {
-        const ProcessOutcome listed = runProcessRaw(builtTool("ioreg"), {"-p", plane, "-l", "-w0", "--root", root}, std::nullopt, 60);
-        ASSERT_EQ(listed.exitStatus, 0) << listed.output.toStdString();
-        EXPECT_EQ(QString::fromUtf8(listed.output), printIoregText(*registry, plane));
-        EXPECT_EQ(treeDifference(*registry->root(), plane, *loadIoregText(listed.output, plane, plane)->root(), plane, true), QString());
-    }
 }
 
-// A folder where a file belongs, a FIFO that nobody writes to, garbage, text that is not UTF-8
-// with a line break, a link out of the tree, a link that leads nowhere, missing folders.
+// A folder for a file, a FIFO, garbage, invalid UTF-8 and a line break, links out and dangling, missing folders.
 TEST(SysfsRegistry, DamagedOrMissingFilesAreLeftOut)
 {
     QTemporaryDir dir;
@@ -143,8 +127,7 @@ TEST(SysfsRegistry, DamagedOrMissingFilesAreLeftOut)
     const TreeRegistryNode* qemu = findNamed(*registry->root(), kIOServicePlane, "0000:00:14.0", "14");
     ASSERT_NE(qemu, nullptr); // no IDs and no firmware node left to name it
     expectProperties(qemu->properties, {{"vendor-id", {}}, {"device-id", {}}, {"revision-id", {}}, {"acpi-path", {}}, {"class-code", littleEndianBytes(0x0c0330)}});
-    // Without the ACPI namespace the ports fall back to HSnn/SSnn, USB 2 first.
-    const QStringList ports = portSummary(*registry, "0000:00:14.0", "14");
+    const QStringList ports = portSummary(*registry, "0000:00:14.0", "14"); // no ACPI namespace: HSnn/SSnn, USB 2 first
     EXPECT_EQ(ports.first() + " " + ports.last(), "HS01=1/3:Key\uFFFD\uFFFD board <class X> SS06=14/3");
 }
 
@@ -163,11 +146,7 @@ TEST(SysfsRegistry, EachRootEntryShowsTheMachineAsItIsThenAndThisMachineAsSysfsH
     EXPECT_EQ(live.rootEntry()->childIterator(kIOServicePlane)->next()->name(kIOServicePlane), "Second");
     EXPECT_EQ(first->name(kIOServicePlane), "First"); // a held entry stays valid
 
-    const auto registry = buildSysfsRegistry();
-    EXPECT_EQ(pciNodes(*registry), QDir("/sys/bus/pci/devices").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
-    if (::geteuid() != 0 || !QFileInfo::exists("/sys/firmware/acpi/tables/DSDT"))
-        GTEST_SKIP() << "the firmware tables are readable by root only";
-    EXPECT_EQ(registry->root()->serviceChildren.front()->properties.value("ACPI Tables").toMap().value("DSDT"), readFile("/sys/firmware/acpi/tables/DSDT"));
+    EXPECT_EQ(pciNodes(*buildSysfsRegistry()), QDir("/sys/bus/pci/devices").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
 }
 
 TEST(LinuxMachineIdentifiers, AreReadThroughTheClassLinksAndNeverFromAPipe)
