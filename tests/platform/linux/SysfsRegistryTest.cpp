@@ -29,7 +29,7 @@ static const TreeRegistryNode& child(const TreeRegistryNode& parent, const QStri
 static void expectProperties(const QVariantMap& properties, const QVariantMap& expected)
 {
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
-        EXPECT_EQ(properties.value(it.key()), it.value()) << it.key().toStdString();
+        EXPECT_EQ(properties.value(it.key()), it.value()) << it.key().toStdString() << ": " << properties.value(it.key()).toString().toStdString();
 }
 
 // "NAME=port/connector" for each port of the controller's driver, with the attached device's name.
