@@ -8,6 +8,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
 
 using namespace velkor;
 using namespace velkor::testing;
