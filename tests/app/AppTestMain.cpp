@@ -3,8 +3,7 @@
 #include <QQuickWindow>
 #include <gtest/gtest.h>
 
-// The window tests need a GUI application. They render offscreen with the software scene
-// graph, so a grabbed frame is the same on every machine, with or without a display or GPU.
+// Offscreen (unless told otherwise, as under Xvfb) and the software scene graph: the same frames everywhere.
 int main(int argc, char** argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
