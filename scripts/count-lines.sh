@@ -1,12 +1,13 @@
 #!/bin/sh
 # Prints the non-blank lines of code (C++ and QML under src/) and of tests (C++ and QML under
-# tests/, fixtures under tests/data not counted), per folder and in total, and the ratio.
+# tests/, and the shell scripts tests run, wherever they lie; other fixtures under tests/data not
+# counted), per folder and in total, and the ratio.
 # Exits 1 when the tests hold more than a third of the code's lines.
 set -eu
 cd "$(dirname "$0")/.."
 
 count() {
-    find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.qml' \) -not -path 'tests/data/*' -print0 |
+    find "$@" -type f \( \( \( -name '*.cpp' -o -name '*.h' -o -name '*.qml' \) -not -path 'tests/data/*' \) -o -name '*.sh' \) -print0 |
         xargs -0 -r cat | grep -c -v '^[[:space:]]*$' || true
 }
 
@@ -19,6 +20,7 @@ for dir in src/*/; do
     printf '%-16s %8s %8s\n' "$name" "$code" "$tests"
 done
 [ -d tests/support ] && printf '%-16s %8s %8s\n' "(test support)" - "$(count tests/support)"
+printf '%-16s %8s %8s\n' "(test scripts)" - "$(count tests/data)"
 
 code=$(count src)
 tests=$(count tests)
