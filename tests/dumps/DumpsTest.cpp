@@ -21,17 +21,11 @@ using namespace velkor::testing;
 
 namespace {
 
-// The report's lines with the time stamp line checked and replaced by "<stamp>".
-QStringList linesWithStamp(const QString& text, const QString& prefix = "Generated: ")
+// The file's text with its time stamp, when well-formed, shown as "<stamp>".
+QString stamped(const QString& file)
 {
-    QStringList lines = text.split('\n');
-    for (QString& line : lines) {
-        if (line.startsWith(prefix)) {
-            EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$").match(line.mid(prefix.size())).hasMatch()) << line.toStdString();
-            line = prefix + "<stamp>";
-        }
-    }
-    return lines;
+    static const QRegularExpression stamp("^(Generated|Date): \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$", QRegularExpression::MultilineOption);
+    return readText(file).replace(stamp, "\\1: <stamp>");
 }
 
 // Every stock command the dumps run as a fake script named after it, all with the same body.
@@ -51,45 +45,75 @@ void useForEveryCommand(StepFixture& f, const QString& body)
 const DumpReportWriters kUsbReports{[](StepContext&, const QString& to) { writeFile(to, "controllers"); },
                                     [](StepContext&, const QString& to) { writeFile(to, "usb power"); }};
 
+template <typename T> QByteArray le(T value) { QByteArray bytes(sizeof value, 0); qToLittleEndian(value, bytes.data()); return bytes; }
+QByteArray utf16z(const QString& s) { return QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2) + le<quint16>(0); }
+QByteArray node(int type, int subtype, const QByteArray& data) { return char(type) + QByteArray(1, char(subtype)) + le<quint16>(4 + data.size()) + data; }
+// A Boot#### variable as efivarfs shows it: attribute word, then the load option.
+QByteArray bootVariable(quint32 attributes, const QString& name, const QByteArray& path) { return le<quint32>(7) + le(attributes) + le<quint16>(path.size()) + utf16z(name) + path; }
+
+
+const QByteArray kConfig = "<plist version=\"1.0\"><dict><key>SerialNumber</key><string>C02XK1ZZJV3Q</string></dict></plist>\n";
+bool maskedCopy(const QString& file) { return readText(file).contains(QRegularExpression("<key>SerialNumber</key>\\s*<string>XX-MASKED-XX</string>")); }
+const QString kOpenCoreCopied = "OC config.plist copied as OC-config.plist and sanitized at root.";
+
 } // namespace
 
-TEST(DumpSteps, RunTheThirteenStepsInOrderAndWriteEveryFile)
+// One run with every tool printing machine identifiers, some failing as well: the steps in order,
+// each file in its place, and no identifier in any file.
+TEST(DumpSteps, RunTheThirteenStepsInOrderAndNoIdentifierReachesAFile)
 {
     StepFixture f;
-    useForEveryCommand(f, "echo \"$(basename \"$0\") output\"");
-    const QString logs = f.env.path("logs"), w = f.work() + "/";
+    const QString serial = "C02XK1ZZJGH5", uuid = "4C4C4544-0042-3510-8052-B4C04F4D4D32", mac = "b4:2e:99:aa:bb:cc";
+    const QString leak = f.env.path("leak.txt"), logs = f.env.path("logs"), w = f.work() + "/", efi = f.env.path("EFI");
+    writeFile(leak, ("Hardware Overview:\n      Serial Number (system): " + serial + "\n      Hardware UUID: " + uuid
+                     + "\n<key>IOPlatformSerialNumber</key>\n<string>" + serial + "</string>\n<key>platform_UUID</key><string>" + uuid
+                     + "</string>\nroot=UUID=" + uuid.toLower() + " quiet\nlink/ether " + mac + " brd ff:ff:ff:ff:ff:ff\nHWaddr "
+                     + QString(mac).replace(':', '-').toUpper() + "\n").toUtf8());
+    useForEveryCommand(f, "echo \"$(basename \"$0\") output\"; cat '" + leak + "'; case \"$(basename \"$0\")\" in cpu|assertions) exit 1 ;; esac");
+    f.env.addTool("VDADecoderChecker", "cat '" + leak + "'");
+    f.env.addTool("ListCodec.command", "echo 'Codec: Conexant CX20590'; cat '" + leak + "'");
+    writeFile(efi + "/OC/config.plist", ("<plist version=\"1.0\"><dict><key>SystemSerialNumber</key><string>" + serial
+                                         + "</string><key>SystemUUID</key><string>" + uuid + "</string><key>ROM</key><data>"
+                                         + QString(mac).remove(':') + "</data></dict></plist>").toUtf8());
+    f.env.platform.efiRoots = {efi};
     QDir().mkpath(logs);
-    f.env.addTool("ListCodec.command", "echo 'Codec: Conexant CX20590'");
+    collectCPUFriendDump(f.ctx, f.work()); // without the script, only the note is left
+    EXPECT_EQ(readText(w + "CPUFriend-Dump/CPUFriend-Dump-skipped.txt"), "CPUFriend-Dump.command was not found in bundled Resources/Tools. "
+              "CPUFriend diagnostics were skipped, but the main SendToZantro.zip generation can continue.\n");
+    EXPECT_EQ(f.log.lines, QStringList{"WARNING: CPUFriend-Dump.command not found; CPUFriend diagnostics skipped."});
+    // Found under its short name too, its execute bit given back.
+    const QString cpuFriend = f.env.addTool("CPUFriend-Dump", "cat '" + leak + "'; cat '" + leak + "' > \"$1/cpu.txt\"; cat '" + leak + "' > \"$1/cpu.plist\"");
+    QFile::setPermissions(cpuFriend, QFileDevice::ReadOwner);
 
     collectSweepkitStyleDumps(f.ctx, f.work(), logs, kUsbReports);
+    collectCPUFriendDump(f.ctx, f.work());
+    writeSystemInfo(f.ctx, w + "system-info.txt");
 
     EXPECT_EQ(f.log.lines.filter(QRegularExpression("^Dump ")),
-              QStringList({"Dump 1/9: pmset...", "Dump 2/9: boot-args...", "Dump 3/9: kernel/macOS/CPU...",
-                           "Dump 4/9: limited bootlog with timeout...", "Dump 5/9: video decode report...",
-                           "Dump 6/9: audio/codecs...", "Dump 7/9: sanitized system_profiler XML with timeout...",
+              QStringList({"Dump 1/9: pmset...", "Dump 2/9: boot-args...", "Dump 3/9: kernel/macOS/CPU...", "Dump 4/9: limited bootlog with timeout...",
+                           "Dump 5/9: video decode report...", "Dump 6/9: audio/codecs...", "Dump 7/9: sanitized system_profiler XML with timeout...",
                            "Dump 8/9: looking for already-mounted EFI to copy CLOVER/OC without password hangs...",
-                           "Dump 9/13: PCI/USB controller summary...", "Dump 10/13: USB power summary...",
-                           "Dump 11/13: filtered loaded kexts...", "Dump 12/13: power management details...",
-                           "Dump 13/13: privacy report..."}));
-    const std::pair<const char*, const char*> filled[] = {{"Pmset.txt", "pmset output\n"}, {"Bootargs.txt", "bootargs output\n"},
-        {"KernelVersion.txt", "kernel output\n"}, {"SystemVersion.txt", "system output\n"}, {"Cpu.txt", "cpu output\n"},
+                           "Dump 9/13: PCI/USB controller summary...", "Dump 10/13: USB power summary...", "Dump 11/13: filtered loaded kexts...",
+                           "Dump 12/13: power management details...", "Dump 13/13: privacy report..."}));
+    const std::pair<const char*, const char*> starts[] = {{"Pmset.txt", "pmset output\n"}, {"Bootargs.txt", "bootargs output\n"},
+        {"KernelVersion.txt", "kernel output\n"}, {"SystemVersion.txt", "system output\n"}, {"Cpu.txt", "Failure/timeout while running "},
         {"bootlog.txt", "bootlog output\n"}, {"SysDump-Zantro.spx", "profiler output\n"}, {"AudioCodecs.txt", "Codec: Conexant CX20590\n"},
-        {"PCI-USB-Controllers.txt", "controllers"}, {"USBPower.txt", "usb power"}};
-    for (const auto& [file, content] : filled)
-        EXPECT_EQ(readText(w + file), content) << file;
-    const std::pair<const char*, const char*> reports[] = {{"VDADecoderChecker.txt", "\nBundled VDADecoderChecker not found.\n"},
-        {"KextsLoaded.txt", "\n\nkexts output\n\n"}, {"PowerManagement.txt", "===== pmset -g cap =====\ncapabilities output\n"},
-        {"FirmwareBoot.txt", "\nBoot mode: "}, {"KernelWarnings.txt", "Velkor Kernel Warnings Report\n"}};
-    for (const auto& [file, content] : reports)
-        EXPECT_TRUE(readText(w + file).contains(content)) << file;
+        {"PCI-USB-Controllers.txt", "controllers"}, {"USBPower.txt", "usb power"}, {"OC-config.plist", "<?xml"},
+        {"VDADecoderChecker.txt", "Velkor Video Decode Report\n"}, {"KextsLoaded.txt", "Velkor Filtered Loaded Kexts Report\n"},
+        {"PowerManagement.txt", "Velkor Power Management Report\n"}, {"FirmwareBoot.txt", "Velkor Firmware Boot Report\n"},
+        {"KernelWarnings.txt", "Velkor Kernel Warnings Report\n"}};
+    for (const auto& [file, start] : starts)
+        EXPECT_TRUE(readText(w + file).startsWith(start)) << file;
+    EXPECT_EQ(QDir(w + "CPUFriend-Dump").entryList(QDir::Files, QDir::Name), QStringList({"CPUFriend-Dump-run.log", "cpu.plist", "cpu.txt"}));
+    EXPECT_TRUE(QFileInfo(cpuFriend).isExecutable());
     // The privacy note goes to the logs folder, exactly, without a final line feed.
     EXPECT_EQ(readText(logs + "/privacy-redaction.txt"),
-              "Privacy redaction applied before ZIP creation:\n"
-              "- SystemSerialNumber, SerialNumber, Serial Number (system), serial_number, BoardSerialNumber\n"
-              "- SmUUID, SystemUUID, Hardware UUID, platform_UUID, Provisioning UDID\n"
-              "- MLB, ROM, MAC address and equivalent patterns\n"
-              "- EFI CLOVER/OC: sanitized config.plist only at root, without extra folders\n"
-              "- ioreg.txt and SysDump-Zantro.spx sanitized before entering the ZIP");
+              "Privacy redaction applied before ZIP creation:\n- SystemSerialNumber, SerialNumber, Serial Number (system), serial_number, BoardSerialNumber\n"
+              "- SmUUID, SystemUUID, Hardware UUID, platform_UUID, Provisioning UDID\n- MLB, ROM, MAC address and equivalent patterns\n"
+              "- EFI CLOVER/OC: sanitized config.plist only at root, without extra folders\n- ioreg.txt and SysDump-Zantro.spx sanitized before entering the ZIP");
+    for (const QString& file : filesBelow(f.work()))
+        for (const QString& identifier : {serial, uuid, mac, QString(mac).replace(':', '-'), QString(mac).remove(':')})
+            EXPECT_FALSE(readText(file).contains(identifier, Qt::CaseInsensitive)) << file.toStdString() << " holds " << identifier.toStdString();
 
     // A failing report writer ends the dumps; the files before it stay.
     QDir(f.work()).removeRecursively();
@@ -98,65 +122,14 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndWriteEveryFile)
     failing.writeUSBPowerReport = [](StepContext&, const QString&) { throw PlatformError("disk full"); };
     EXPECT_THROW(collectSweepkitStyleDumps(f.ctx, f.work(), f.work(), failing), PlatformError);
     EXPECT_EQ(f.log.lines.last(), "Dump 10/13: USB power summary...");
-    EXPECT_TRUE(QFileInfo::exists(w + "PCI-USB-Controllers.txt"));
-    EXPECT_FALSE(QFileInfo::exists(w + "KextsLoaded.txt"));
+    EXPECT_TRUE(QFileInfo::exists(w + "PCI-USB-Controllers.txt") && !QFileInfo::exists(w + "KextsLoaded.txt"));
 }
 
-// Every tool prints machine identifiers, some fail as well; none of them may reach a file.
-TEST(DumpSteps, PlantedIdentifiersNeverReachAWrittenFile)
-{
-    StepFixture f;
-    const QString serial = "C02XK1ZZJGH5", uuid = "4C4C4544-0042-3510-8052-B4C04F4D4D32", mac = "b4:2e:99:aa:bb:cc";
-    const QString leak = f.env.path("leak.txt");
-    writeFile(leak, ("Hardware Overview:\n      Serial Number (system): " + serial + "\n      Hardware UUID: " + uuid
-                     + "\n<key>IOPlatformSerialNumber</key>\n<string>" + serial + "</string>\n<key>platform_UUID</key><string>" + uuid
-                     + "</string>\nroot=UUID=" + uuid.toLower() + " quiet\nlink/ether " + mac + " brd ff:ff:ff:ff:ff:ff\nHWaddr "
-                     + QString(mac).replace(':', '-').toUpper() + "\n").toUtf8());
-    useForEveryCommand(f, "cat '" + leak + "'; case \"$(basename \"$0\")\" in cpu|assertions|capabilities) exit 1 ;; esac");
-    for (const char* tool : {"VDADecoderChecker", "ListCodec.command"})
-        f.env.addTool(tool, "cat '" + leak + "'");
-    f.env.addTool("CPUFriend-Dump.command", "cat '" + leak + "'; cat '" + leak + "' > \"$1/cpu.txt\"; cat '" + leak + "' > \"$1/cpu.plist\"");
-    const QString efi = f.env.path("EFI");
-    writeFile(efi + "/OC/config.plist", ("<plist version=\"1.0\"><dict><key>SystemSerialNumber</key><string>" + serial
-                                         + "</string><key>SystemUUID</key><string>" + uuid + "</string><key>ROM</key><data>"
-                                         + QString(mac).remove(':') + "</data></dict></plist>").toUtf8());
-    f.env.platform.efiRoots = {efi};
-
-    collectSweepkitStyleDumps(f.ctx, f.work(), f.work(), kUsbReports);
-    collectCPUFriendDump(f.ctx, f.work());
-    writeSystemInfo(f.ctx, f.work() + "/system-info.txt");
-
-    const QStringList files = filesBelow(f.work());
-    EXPECT_GE(files.size(), 19);
-    for (const QString& file : files)
-        for (const QString& identifier : {serial, uuid, mac, QString(mac).replace(':', '-'), QString(mac).remove(':')})
-            EXPECT_FALSE(readText(file).contains(identifier, Qt::CaseInsensitive)) << file.toStdString() << " holds " << identifier.toStdString();
-}
-
-TEST(CPUFriendDump, RunsTheScriptIntoAFreshFolderOrLeavesWhyNot)
+// A script that fails or runs past its time-out leaves the reason and its partial folder.
+TEST(CPUFriendDump, AFailingOrHangingScriptLeavesWhyAndItsPartialFolder)
 {
     StepFixture f;
     const QString folder = f.work() + "/CPUFriend-Dump", runLog = folder + "/CPUFriend-Dump-run.log";
-    const auto entries = [&] { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name); };
-    collectCPUFriendDump(f.ctx, f.work());
-    EXPECT_EQ(entries(), QStringList{"CPUFriend-Dump-skipped.txt"});
-    EXPECT_EQ(readText(folder + "/CPUFriend-Dump-skipped.txt"),
-              "CPUFriend-Dump.command was not found in bundled Resources/Tools. CPUFriend diagnostics were skipped, but the "
-              "main SendToZantro.zip generation can continue.\n");
-    EXPECT_EQ(f.log.lines, QStringList{"WARNING: CPUFriend-Dump.command not found; CPUFriend diagnostics skipped."});
-
-    // Found under its short name too, its execute bit given back; the earlier folder is gone.
-    writeFile(folder + "/old/nested.txt", "from an earlier run");
-    const QString script = f.env.addTool("CPUFriend-Dump", "echo \"platform_UUID 0F3D2A41-7B7E-4C55-9E2B-3A5F6B7C8D9E\"\necho x > \"$1/f.bin\"");
-    QFile::setPermissions(script, QFileDevice::ReadOwner);
-    f.log.lines.clear();
-    collectCPUFriendDump(f.ctx, f.work());
-    EXPECT_TRUE(f.log.lines.isEmpty());
-    EXPECT_EQ(entries(), QStringList({"CPUFriend-Dump-run.log", "f.bin"}));
-    EXPECT_EQ(readText(runLog), "platform_UUID XX-MASKED-XX\n");
-    EXPECT_TRUE(QFileInfo(script).isExecutable());
-
-    // A script that fails or runs past its time-out leaves the reason and its partial folder.
     const QString intro = "CPUFriend-Dump failed or timed out. Main Velkor collection continued safely.\n\n";
     const QString failing = f.env.addTool("CPUFriend-Dump.command", "echo partial > \"$1/partial.txt\"\necho started\nexit 1");
     collectCPUFriendDump(f.ctx, f.work());
@@ -167,24 +140,6 @@ TEST(CPUFriendDump, RunsTheScriptIntoAFreshFolderOrLeavesWhyNot)
     collectCPUFriendDumpWithTimeout(f.ctx, f.work(), 1);
     EXPECT_TRUE(readText(runLog).startsWith(intro + "Timeout after 1s: /bin/bash ")) << readText(runLog).toStdString();
     EXPECT_TRUE(readText(runLog).endsWith("\nstarted\n\n"));
-}
-
-TEST(AudioCodecs, TheListersOutputOrTheNoteOrTheFailureText)
-{
-    StepFixture f;
-    const QString to = f.work() + "/AudioCodecs.txt", none = "No codec detected or audio tools unavailable.\n";
-    writeAudioCodecsReport(std::nullopt, to);
-    EXPECT_EQ(readText(to), none);
-    writeAudioCodecsReport(writeScript(f.env.path("blank.command"), "printf '\\n  \\n\\t\\n'"), to);
-    EXPECT_EQ(readText(to), none);
-    // Run by bash even without its execute bit.
-    const QString lister = f.env.path("List Codec's.command");
-    writeFile(lister, "[ -n \"$BASH_VERSION\" ] && echo 'Codec: Realtek ALC892'\n");
-    writeAudioCodecsReport(lister, to);
-    EXPECT_EQ(readText(to), "Codec: Realtek ALC892\n");
-    const QString failing = writeScript(f.env.path("ListCodec.command"), "echo partial; exit 3");
-    writeAudioCodecsReport(failing, to);
-    EXPECT_EQ(readText(to), "Failure/timeout while running /bin/bash " + failing);
 }
 
 TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
@@ -203,61 +158,57 @@ TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
     // grep finds no line: the shell exits 1, and the failure text names the whole command line.
     c.loadedKextsFiltered = {"/bin/sh", {"-c", "printf 'zram 1 0\\n' | /usr/bin/grep -E -i 'usb|xhci'"}};
     const QString to = f.work() + "/report.txt";
-    const auto report = [&](auto write) { write(f.ctx, to); return linesWithStamp(readText(to)); };
 
     writeSystemInfo(f.ctx, to);
-    EXPECT_EQ(linesWithStamp(readText(to), "Date: ").join('\n'),
-              "Velkor\n\nDate: <stamp>\n\nIORegistry text dump: native ioreg.txt generated from live IOKit data; no Automation permission required"
-              "\n\nProductName:\tmacOS\n\n\nFailure/timeout while running " + c.kernelIdentity.program + " \n\n"
-              "Hardware:\n      Serial Number (system): XX-MASKED-XX-MASKED-XX\n");
-    EXPECT_EQ(report(writePowerManagementReport),
-              QStringList({"Velkor Power Management Report", "Generated: <stamp>", "", "===== pmset -g =====", " hibernatemode 3", "", "",
-                           "===== pmset -g assertions =====", "Failure/timeout while running " + c.powerAssertions.program + " -g assertions", "",
-                           "===== pmset -g sched =====", "", "", "===== pmset -g cap =====", "S3 S4", "", ""}));
-    const QStringList kexts{"Velkor Filtered Loaded Kexts Report", "Generated: <stamp>", ""};
-    EXPECT_EQ(report(writeKextsLoadedReport),
-              (kexts + QStringList{"Failure/timeout while running /bin/sh -c printf 'zram 1 0\\n' | /usr/bin/grep -E -i 'usb|xhci'", ""}));
+    EXPECT_EQ(stamped(to), "Velkor\n\nDate: <stamp>\n\nIORegistry text dump: native ioreg.txt generated from live IOKit data; no Automation permission "
+                           "required\n\nProductName:\tmacOS\n\n\nFailure/timeout while running " + c.kernelIdentity.program + " \n\n"
+                           "Hardware:\n      Serial Number (system): XX-MASKED-XX-MASKED-XX\n");
+    writePowerManagementReport(f.ctx, to);
+    EXPECT_EQ(stamped(to), "Velkor Power Management Report\nGenerated: <stamp>\n\n===== pmset -g =====\n hibernatemode 3\n\n\n===== pmset -g assertions "
+                           "=====\nFailure/timeout while running " + c.powerAssertions.program + " -g assertions\n\n===== pmset -g sched =====\n\n\n"
+                           "===== pmset -g cap =====\nS3 S4\n\n");
+    writeKextsLoadedReport(f.ctx, to);
+    const QString kexts = "Velkor Filtered Loaded Kexts Report\nGenerated: <stamp>\n\n";
+    EXPECT_EQ(stamped(to), kexts + "Failure/timeout while running /bin/sh -c printf 'zram 1 0\\n' | /usr/bin/grep -E -i 'usb|xhci'\n");
     c.loadedKextsFiltered = f.fake("empty", "printf ' \\n'");
-    EXPECT_EQ(report(writeKextsLoadedReport), (kexts + QStringList{"No matching loaded kexts found or kmutil/kextstat unavailable.", ""}));
+    writeKextsLoadedReport(f.ctx, to);
+    EXPECT_EQ(stamped(to), kexts + "No matching loaded kexts found or kmutil/kextstat unavailable.\n");
 
-    const QStringList video{"Velkor Video Decode Report", "Generated: <stamp>", ""};
-    const auto videoReport = [&](const std::optional<QString>& tool) { writeVDADecoderReport(f.ctx, to, tool); return linesWithStamp(readText(to)); };
-    EXPECT_EQ(videoReport(std::nullopt),
-              (video + QStringList{"Bundled VDADecoderChecker not found.", "", "SPDisplaysDataType fallback:", "Graphics/Displays:", "", ""}));
+    const QString video = "Velkor Video Decode Report\nGenerated: <stamp>\n\n";
+    writeVDADecoderReport(f.ctx, to, std::nullopt);
+    EXPECT_EQ(stamped(to), video + "Bundled VDADecoderChecker not found.\n\nSPDisplaysDataType fallback:\nGraphics/Displays:\n\n");
     // Its execute bit is given back; what it prints is trimmed at the ends.
     const QString tool = f.env.addTool("VDADecoderChecker", "printf '\\n  HEVC: supported\\n  adapter\\n\\n'");
     QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     c.displaysOverview = f.fake("displays", "exit 1");
-    EXPECT_EQ(videoReport(tool), (video + QStringList{"Bundled VDADecoderChecker: " + tool, tool + ": POSIX shell script", "",
-                                                     "VDADecoderChecker output:", "HEVC: supported", "  adapter", "",
-                                                     "SPDisplaysDataType fallback:", "Failure/timeout while running " + c.displaysOverview.program + " ", ""}));
+    writeVDADecoderReport(f.ctx, to, tool);
+    EXPECT_EQ(stamped(to), video + "Bundled VDADecoderChecker: " + tool + "\n" + tool + ": POSIX shell script\n\nVDADecoderChecker output:\nHEVC: supported\n"
+                                   "  adapter\n\nSPDisplaysDataType fallback:\nFailure/timeout while running " + c.displaysOverview.program + " \n");
     writeScript(tool, "printf '\\n\\n'");
-    EXPECT_EQ(videoReport(tool).mid(5, 3), QStringList({"", "VDADecoderChecker output:", "No output."}));
+    writeVDADecoderReport(f.ctx, to, tool);
+    EXPECT_TRUE(readText(to).contains("\n\nVDADecoderChecker output:\nNo output.\n\n"));
     // A tool that fails or cannot start is explained, and the fallback follows.
     writeScript(tool, "echo 'bad CPU type'; exit 86");
-    EXPECT_EQ(videoReport(tool).mid(5, 8), QStringList({"", "VDADecoderChecker could not run on this macOS/architecture:", "Command failed: " + tool + " ",
-                                                         "bad CPU type", "", "", "Fallback display report below was collected instead.", ""}));
-    const QString missing = f.env.path("nowhere/VDADecoderChecker");
-    EXPECT_TRUE(videoReport(missing).join('\n').contains("VDADecoderChecker could not run on this macOS/architecture:\nCould not launch"));
+    writeVDADecoderReport(f.ctx, to, tool);
+    EXPECT_TRUE(readText(to).contains("\n\nVDADecoderChecker could not run on this macOS/architecture:\nCommand failed: " + tool + " \nbad CPU type\n\n\n"
+                                      "Fallback display report below was collected instead.\n\nSPDisplaysDataType fallback:\n"));
+    writeVDADecoderReport(f.ctx, to, f.env.path("nowhere/VDADecoderChecker"));
+    EXPECT_TRUE(readText(to).contains("VDADecoderChecker could not run on this macOS/architecture:\nCould not launch"));
+
+    // The codec lister: its output, the note when it prints nothing or is missing, its failure.
+    const QString none = "No codec detected or audio tools unavailable.\n";
+    writeAudioCodecsReport(std::nullopt, to);
+    EXPECT_EQ(readText(to), none);
+    writeAudioCodecsReport(writeScript(f.env.path("blank.command"), "printf '\\n  \\n\\t\\n'"), to);
+    EXPECT_EQ(readText(to), none);
+    const QString lister = f.env.path("List Codec's.command"); // run by bash even without its execute bit
+    writeFile(lister, "[ -n \"$BASH_VERSION\" ] && echo 'Codec: Realtek ALC892'\n");
+    writeAudioCodecsReport(lister, to);
+    EXPECT_EQ(readText(to), "Codec: Realtek ALC892\n");
+    writeAudioCodecsReport(writeScript(f.env.path("ListCodec.command"), "echo partial; exit 3"), to);
+    EXPECT_EQ(readText(to), "Failure/timeout while running /bin/bash " + f.env.path("ListCodec.command"));
 }
 
-namespace {
-
-template <typename T> QByteArray le(T value)
-{
-    QByteArray bytes(sizeof value, 0);
-    qToLittleEndian(value, bytes.data());
-    return bytes;
-}
-QByteArray utf16z(const QString& s) { return QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2) + le<quint16>(0); }
-QByteArray node(int type, int subtype, const QByteArray& data) { return char(type) + QByteArray(1, char(subtype)) + le<quint16>(4 + data.size()) + data; }
-// A Boot#### variable as efivarfs shows it: attribute word, then the load option.
-QByteArray bootVariable(quint32 attributes, const QString& description, const QByteArray& path)
-{
-    return le<quint32>(7) + le(attributes) + le<quint16>(path.size()) + utf16z(description) + path;
-}
-
-} // namespace
 
 // Secure Boot, setup mode, the entry that booted, the order, each entry's description and
 // device path with the MAC and the disk's GUID masked; a cut entry is named as such.
@@ -330,38 +281,6 @@ TEST(KernelWarningsReport, KeepsEveryWarningFromTheUserOrFromRoot)
     EXPECT_LT(readText(to).size(), (1 << 20) + 200);
 }
 
-// Every tool shipped in Resources/Tools explains itself on --help and -h and takes no unknown
-// option for a folder or file name.
-TEST(BundledTools, EveryToolAnswersHelpWithoutTouchingTheFolder)
-{
-    const QDir tools(QStringLiteral(VELKOR_BUILT_TOOLS_DIR));
-    const QStringList names = tools.entryList(QDir::Files | QDir::Executable);
-    ASSERT_GE(names.size(), 9) << names.join(' ').toStdString();
-    for (const QString& name : names) {
-        for (const QString option : {"--help", "-h", "--verbose"}) {
-            const bool unknown = option == "--verbose";
-            if (unknown && !QStringList{"CPUFriend-Dump.command", "ListCodec.command", "VDADecoderChecker"}.contains(name))
-                continue;
-            const QTemporaryDir work;
-            const ProcessOutcome outcome = runProcessRaw(tools.filePath(name), {option}, work.path(), 30);
-            const std::string label = (name + ' ' + option + ": ").toStdString() + outcome.output.toStdString();
-            EXPECT_EQ(outcome.exitStatus, unknown ? 2 : 0) << label;
-            EXPECT_TRUE(unknown || outcome.output.contains("usage: " + name.toUtf8())) << label;
-            EXPECT_TRUE(QDir(work.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) << label;
-        }
-    }
-}
-
-namespace {
-const QByteArray kConfig = "<plist version=\"1.0\"><dict><key>SerialNumber</key><string>C02XK1ZZJV3Q</string></dict></plist>\n";
-bool maskedCopy(const QString& file)
-{
-    const QString text = readText(file);
-    return text.contains(QRegularExpression("<key>SerialNumber</key>\\s*<string>XX-MASKED-XX</string>")) && !text.contains("C02XK1ZZJV3Q");
-}
-const QString kCloverCopied = "CLOVER config.plist copied as CLOVER-config.plist and sanitized at root.";
-const QString kOpenCoreCopied = "OC config.plist copied as OC-config.plist and sanitized at root.";
-} // namespace
 
 // The first candidate root that exists, or that root read while the user cannot see it, gives
 // the configurations; each copy replaces an earlier one and is masked; the partition stays as is.
@@ -380,7 +299,7 @@ TEST(EfiConfigCopy, TheFirstRootThatExistsGivesTheMaskedCopies)
 
     writeFile(f.work() + "/CLOVER-config.plist", "stale");
     copy({missing, second});
-    EXPECT_EQ(f.log.lines, QStringList({kCloverCopied, "OC config.plist not found on mounted EFI."}));
+    EXPECT_EQ(f.log.lines, QStringList({"CLOVER config.plist copied as CLOVER-config.plist and sanitized at root.", "OC config.plist not found on mounted EFI."}));
     EXPECT_TRUE(maskedCopy(f.work() + "/CLOVER-config.plist"));
     EXPECT_EQ(readFile(second + "/CLOVER/config.plist"), kConfig);
 
@@ -395,30 +314,27 @@ TEST(EfiConfigCopy, TheFirstRootThatExistsGivesTheMaskedCopies)
     copy({missing, hidden, second});
     EXPECT_EQ(f.log.lines, QStringList({"CLOVER config.plist not found on mounted EFI.", kOpenCoreCopied}));
     EXPECT_TRUE(maskedCopy(f.work() + "/OC-config.plist"));
-}
 
-// A folder, a pipe (reading it would wait for a writer) or a link to an endless device in the
-// configuration's place: the copy fails at once, with the reason, before the OpenCore one.
-TEST(EfiConfigCopy, AConfigurationThatIsNoRegularFileFailsTheCopy)
-{
+    // A folder, a pipe (reading it would wait for a writer) or a link to an endless device in the
+    // configuration's place: the copy fails at once, with the reason, before the OpenCore one.
+    writeFile(second + "/OC/config.plist", kConfig);
     const std::pair<const char*, std::function<void(const QString&)>> cases[] = {
         {"a folder", [](const QString& path) { QDir().mkpath(path); }},
         {"a pipe", [](const QString& path) { ::mkfifo(QFile::encodeName(path).constData(), 0600); }},
         {"a symbolic link", [](const QString& path) { QFile::link("/dev/zero", path); }},
     };
     for (const auto& [what, make] : cases) {
-        StepFixture f;
-        QDir().mkpath(f.env.path("EFI/CLOVER"));
-        make(f.env.path("EFI/CLOVER/config.plist"));
-        writeFile(f.env.path("EFI/OC/config.plist"), kConfig);
+        QDir(f.work()).removeRecursively();
+        QDir(second + "/CLOVER").removeRecursively();
+        QDir().mkpath(second + "/CLOVER");
+        make(second + "/CLOVER/config.plist");
         try {
-            copyAndSanitizeMountedEFIOnly(f.ctx, f.work(), {f.env.path("EFI")});
+            copy({second});
             ADD_FAILURE() << what << ": no error";
         } catch (const PlatformError& error) {
             EXPECT_TRUE(error.description().endsWith(QString("it is %1, not a regular file").arg(what))) << error.what();
         }
-        EXPECT_TRUE(f.log.lines.isEmpty());
-        EXPECT_FALSE(QFileInfo::exists(f.work() + "/OC-config.plist"));
+        EXPECT_TRUE(f.log.lines.isEmpty() && !QFileInfo::exists(f.work() + "/OC-config.plist")) << what;
     }
 }
 
