@@ -11,10 +11,7 @@
 
 #include <QRegularExpression>
 #include <QtEndian>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 using namespace velkor;
 using namespace velkor::testing;
@@ -28,20 +25,6 @@ QString stamped(const QString& file)
     return readText(file).replace(stamp, "\\1: <stamp>");
 }
 
-// Every stock command the dumps run as a fake script named after it, all with the same body.
-void useForEveryCommand(StepFixture& f, const QString& body)
-{
-    const std::pair<StockCommand CommandTable::*, const char*> commands[] = {
-        {&CommandTable::powerSettingsDump, "pmset"}, {&CommandTable::bootArgumentsDump, "bootargs"}, {&CommandTable::kernelVersionDump, "kernel"},
-        {&CommandTable::systemVersionDump, "system"}, {&CommandTable::cpuBrandDump, "cpu"}, {&CommandTable::bootLogDump, "bootlog"},
-        {&CommandTable::systemProfilerXmlDump, "profiler"}, {&CommandTable::systemVersion, "sw_vers"}, {&CommandTable::kernelIdentity, "uname"},
-        {&CommandTable::hardwareOverview, "hardware"}, {&CommandTable::displaysOverview, "displays"}, {&CommandTable::fileType, "filetype"},
-        {&CommandTable::loadedKextsFiltered, "kexts"}, {&CommandTable::powerSettings, "settings"}, {&CommandTable::powerAssertions, "assertions"},
-        {&CommandTable::powerSchedule, "schedule"}, {&CommandTable::powerCapabilities, "capabilities"}, {&CommandTable::kernelWarningsDump, "warnings"}};
-    for (const auto& [field, name] : commands)
-        f.env.platform.commands.*field = f.fake(name, body);
-}
-
 const DumpReportWriters kUsbReports{[](StepContext&, const QString& to) { writeFile(to, "controllers"); },
                                     [](StepContext&, const QString& to) { writeFile(to, "usb power"); }};
 
@@ -49,7 +32,10 @@ template <typename T> QByteArray le(T value) { QByteArray bytes(sizeof value, 0)
 QByteArray utf16z(const QString& s) { return QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2) + le<quint16>(0); }
 QByteArray node(int type, int subtype, const QByteArray& data) { return char(type) + QByteArray(1, char(subtype)) + le<quint16>(4 + data.size()) + data; }
 // A Boot#### variable as efivarfs shows it: attribute word, then the load option.
-QByteArray bootVariable(quint32 attributes, const QString& name, const QByteArray& path) { return le<quint32>(7) + le(attributes) + le<quint16>(path.size()) + utf16z(name) + path; }
+QByteArray bootVariable(quint32 attributes, const QString& name, const QByteArray& path)
+{
+    return le<quint32>(7) + le(attributes) + le<quint16>(path.size()) + utf16z(name) + path;
+}
 
 
 const QByteArray kConfig = "<plist version=\"1.0\"><dict><key>SerialNumber</key><string>C02XK1ZZJV3Q</string></dict></plist>\n";
@@ -58,32 +44,35 @@ const QString kOpenCoreCopied = "OC config.plist copied as OC-config.plist and s
 
 } // namespace
 
-// One run with every tool printing machine identifiers, some failing as well: the steps in order,
-// each file in its place, and no identifier in any file.
+// Every tool prints machine identifiers, some fail: steps in order, files in place, none unmasked.
 TEST(DumpSteps, RunTheThirteenStepsInOrderAndNoIdentifierReachesAFile)
 {
     StepFixture f;
     const QString serial = "C02XK1ZZJGH5", uuid = "4C4C4544-0042-3510-8052-B4C04F4D4D32", mac = "b4:2e:99:aa:bb:cc";
-    const QString leak = f.env.path("leak.txt"), logs = f.env.path("logs"), w = f.work() + "/", efi = f.env.path("EFI");
-    writeFile(leak, ("Hardware Overview:\n      Serial Number (system): " + serial + "\n      Hardware UUID: " + uuid
-                     + "\n<key>IOPlatformSerialNumber</key>\n<string>" + serial + "</string>\n<key>platform_UUID</key><string>" + uuid
-                     + "</string>\nroot=UUID=" + uuid.toLower() + " quiet\nlink/ether " + mac + " brd ff:ff:ff:ff:ff:ff\nHWaddr "
-                     + QString(mac).replace(':', '-').toUpper() + "\n").toUtf8());
-    useForEveryCommand(f, "echo \"$(basename \"$0\") output\"; cat '" + leak + "'; case \"$(basename \"$0\")\" in cpu|assertions) exit 1 ;; esac");
+    const QString leak = f.env.path("leak.txt"), logs = f.env.path(""), w = f.work() + "/", efi = f.env.path("EFI");
+    writeFile(leak, ("Hardware Overview:\n      Serial Number (system): " + serial + "\n      Hardware UUID: " + uuid + "\n<key>IOPlatformSerialNumber"
+                     "</key>\n<string>" + serial + "</string>\n<key>platform_UUID</key><string>" + uuid + "</string>\nroot=UUID=" + uuid.toLower()
+                     + " quiet\nlink/ether " + mac + " brd ff:ff:ff:ff:ff:ff\nHWaddr " + QString(mac).replace(':', '-').toUpper() + "\n").toUtf8());
+    const std::pair<StockCommand CommandTable::*, const char*> commands[] = {
+        {&CommandTable::powerSettingsDump, "pmset"}, {&CommandTable::bootArgumentsDump, "bootargs"}, {&CommandTable::kernelVersionDump, "kernel"},
+        {&CommandTable::systemVersionDump, "system"}, {&CommandTable::cpuBrandDump, "cpu"}, {&CommandTable::bootLogDump, "bootlog"},
+        {&CommandTable::systemProfilerXmlDump, "profiler"}, {&CommandTable::systemVersion, "sw_vers"}, {&CommandTable::kernelIdentity, "uname"},
+        {&CommandTable::hardwareOverview, "hardware"}, {&CommandTable::displaysOverview, "displays"}, {&CommandTable::fileType, "filetype"},
+        {&CommandTable::loadedKextsFiltered, "kexts"}, {&CommandTable::powerSettings, "settings"}, {&CommandTable::powerAssertions, "assertions"},
+        {&CommandTable::powerSchedule, "schedule"}, {&CommandTable::powerCapabilities, "capabilities"}, {&CommandTable::kernelWarningsDump, "warnings"}};
+    for (const auto& [field, name] : commands) // each prints its name, then the identifiers; two fail
+        f.env.platform.commands.*field = f.fake(name, "echo \"$(basename \"$0\") output\"; cat '" + leak + "'; case \"$(basename \"$0\")\" in cpu|assertions) exit 1;; esac");
     f.env.addTool("VDADecoderChecker", "cat '" + leak + "'");
     f.env.addTool("ListCodec.command", "echo 'Codec: Conexant CX20590'; cat '" + leak + "'");
-    writeFile(efi + "/OC/config.plist", ("<plist version=\"1.0\"><dict><key>SystemSerialNumber</key><string>" + serial
-                                         + "</string><key>SystemUUID</key><string>" + uuid + "</string><key>ROM</key><data>"
-                                         + QString(mac).remove(':') + "</data></dict></plist>").toUtf8());
+    writeFile(efi + "/OC/config.plist", ("<plist version=\"1.0\"><dict><key>SystemSerialNumber</key><string>" + serial + "</string><key>SystemUUID"
+                                         "</key><string>" + uuid + "</string><key>ROM</key><data>" + QString(mac).remove(':') + "</data></dict></plist>").toUtf8());
     f.env.platform.efiRoots = {efi};
-    QDir().mkpath(logs);
     collectCPUFriendDump(f.ctx, f.work()); // without the script, only the note is left
     EXPECT_EQ(readText(w + "CPUFriend-Dump/CPUFriend-Dump-skipped.txt"), "CPUFriend-Dump.command was not found in bundled Resources/Tools. "
               "CPUFriend diagnostics were skipped, but the main SendToZantro.zip generation can continue.\n");
     EXPECT_EQ(f.log.lines, QStringList{"WARNING: CPUFriend-Dump.command not found; CPUFriend diagnostics skipped."});
-    // Found under its short name too, its execute bit given back.
     const QString cpuFriend = f.env.addTool("CPUFriend-Dump", "cat '" + leak + "'; cat '" + leak + "' > \"$1/cpu.txt\"; cat '" + leak + "' > \"$1/cpu.plist\"");
-    QFile::setPermissions(cpuFriend, QFileDevice::ReadOwner);
+    QFile::setPermissions(cpuFriend, QFileDevice::ReadOwner); // found under its short name too, its execute bit given back
 
     collectSweepkitStyleDumps(f.ctx, f.work(), logs, kUsbReports);
     collectCPUFriendDump(f.ctx, f.work());
@@ -100,7 +89,7 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndNoIdentifierReachesAFile)
         {"bootlog.txt", "bootlog output\n"}, {"SysDump-Zantro.spx", "profiler output\n"}, {"AudioCodecs.txt", "Codec: Conexant CX20590\n"},
         {"PCI-USB-Controllers.txt", "controllers"}, {"USBPower.txt", "usb power"}, {"OC-config.plist", "<?xml"},
         {"VDADecoderChecker.txt", "Velkor Video Decode Report\n"}, {"KextsLoaded.txt", "Velkor Filtered Loaded Kexts Report\n"},
-        {"PowerManagement.txt", "Velkor Power Management Report\n"}, {"FirmwareBoot.txt", "Velkor Firmware Boot Report\n"},
+        {"PowerManagement.txt", "Velkor Power Management Report\n"}, {"FirmwareBoot.txt", "Velkor Firmware Boot Report\n\nBoot mode: legacy BIOS (no /sys/firmware/efi)\n"},
         {"KernelWarnings.txt", "Velkor Kernel Warnings Report\n"}};
     for (const auto& [file, start] : starts)
         EXPECT_TRUE(readText(w + file).startsWith(start)) << file;
@@ -196,29 +185,19 @@ TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
     EXPECT_TRUE(readText(to).contains("VDADecoderChecker could not run on this macOS/architecture:\nCould not launch"));
 
     // The codec lister: its output, the note when it prints nothing or is missing, its failure.
-    const QString none = "No codec detected or audio tools unavailable.\n";
-    writeAudioCodecsReport(std::nullopt, to);
-    EXPECT_EQ(readText(to), none);
-    writeAudioCodecsReport(writeScript(f.env.path("blank.command"), "printf '\\n  \\n\\t\\n'"), to);
-    EXPECT_EQ(readText(to), none);
+    for (const auto& lister : {std::optional<QString>(), std::optional(writeScript(f.env.path("blank.command"), "printf '\\n  \\n\\t\\n'"))}) {
+        writeAudioCodecsReport(lister, to);
+        EXPECT_EQ(readText(to), "No codec detected or audio tools unavailable.\n");
+    }
     const QString lister = f.env.path("List Codec's.command"); // run by bash even without its execute bit
     writeFile(lister, "[ -n \"$BASH_VERSION\" ] && echo 'Codec: Realtek ALC892'\n");
     writeAudioCodecsReport(lister, to);
     EXPECT_EQ(readText(to), "Codec: Realtek ALC892\n");
     writeAudioCodecsReport(writeScript(f.env.path("ListCodec.command"), "echo partial; exit 3"), to);
     EXPECT_EQ(readText(to), "Failure/timeout while running /bin/bash " + f.env.path("ListCodec.command"));
-}
 
-
-// Secure Boot, setup mode, the entry that booted, the order, each entry's description and
-// device path with the MAC and the disk's GUID masked; a cut entry is named as such.
-TEST(FirmwareBootReport, ListsTheBootModeSecureBootAndEveryBootEntry)
-{
-    StepFixture f;
+    // The firmware's boot entries: description and device path, the MAC and disk GUID masked, a cut one named so.
     const QString vars = f.env.platform.machineRoot + "/sys/firmware/efi/efivars/", global = "-8be4df61-93ca-11d2-aa0d-00e098032b8c";
-    const QString to = f.work() + "/FirmwareBoot.txt";
-    writeFirmwareBootReport(f.env.platform.machineRoot, to);
-    EXPECT_EQ(readText(to), "Velkor Firmware Boot Report\n\nBoot mode: legacy BIOS (no /sys/firmware/efi)\n");
 
     const QByteArray pciRoot = node(2, 1, le<quint32>(0x0a0341d0) + le<quint32>(0)), end = node(0x7f, 0xff, {});
     const QByteArray disk = pciRoot + node(1, 1, QByteArray::fromHex("0017")) + node(3, 0x17, le<quint32>(1) + QByteArray(8, 0))
@@ -235,37 +214,26 @@ TEST(FirmwareBootReport, ListsTheBootModeSecureBootAndEveryBootEntry)
     writeFile(vars + "Boot0002" + global, le<quint32>(7) + "\x01\x00");
     writeFile(vars + "BootNext-other-vendor", le<quint32>(7) + le<quint16>(1));
     writeFirmwareBootReport(f.env.platform.machineRoot, to);
-    EXPECT_EQ(readText(to),
-              "Velkor Firmware Boot Report\n\nBoot mode: UEFI\nSecure Boot: enabled\nSetup mode: disabled\nBootCurrent: 000A\n"
-              "BootOrder: 000A,0001\n\nBoot entries:\n"
-              "  Boot0001: UEFI PXE: IPv4 Intel(R) Ethernet | PciRoot(0x0)/Pci(0x3,0x0)/MAC(XX:XX:XX:XX:XX:XX)/Path(153,2,ab) (inactive)\n"
-              "  Boot0002: <malformed>\n"
+    EXPECT_EQ(readText(to), "Velkor Firmware Boot Report\n\nBoot mode: UEFI\nSecure Boot: enabled\nSetup mode: disabled\nBootCurrent: 000A\n"
+              "BootOrder: 000A,0001\n\nBoot entries:\n  Boot0001: UEFI PXE: IPv4 Intel(R) Ethernet | PciRoot(0x0)/Pci(0x3,0x0)/MAC(XX:XX:XX:XX:XX:XX)/Path(153,2,ab) (inactive)\n  Boot0002: <malformed>\n"
               "  Boot000A: OpenCore | PciRoot(0x0)/Pci(0x17,0x0)/NVMe(0x1)/HD(1,GPT,XX-MASKED-UUID,0x800,0x100000)/File(\\EFI\\OC\\OpenCore.efi)\n");
-}
 
-// This boot's warning and error lines as the user reads them, else as root read them, else a
-// note; a flood is cut at 1 MiB.
-TEST(KernelWarningsReport, KeepsEveryWarningFromTheUserOrFromRoot)
-{
-    StepFixture f;
-    QByteArray log;
-    for (int i = 0; i < 3000; ++i)
-        log += "<6>[    1." + QByteArray::number(i) + "] usb 1-2: new high-speed USB device SerialNumber: PLANTED\n";
+    // Kernel warnings as the user reads them, else as root read them, else a note; a flood cut at 1 MiB.
+    const QByteArray log = QByteArray("<6>[    1.000000] usb 1-2: new high-speed USB device SerialNumber: PLANTED\n").repeated(3000);
     const QByteArray warnings = "<4>[    0.912345] x86/cpu: SGX disabled by BIOS.\n"
                                 "<3>[   42.101020] ACPI Error: AE_NOT_FOUND, During name lookup/catalog (20230628/psobject-220)\n";
     writeFile(f.env.path("kmsg.txt"), log + warnings + "<12>[   50.000000] r8169 0000:03:00.0 enp3s0: link up, MAC b4:2e:99:aa:bb:cc\n");
-    const QString to = f.work() + "/KernelWarnings.txt", header = "Velkor Kernel Warnings Report\n\n";
+    const QString header = "Velkor Kernel Warnings Report\n\n";
     const QString kept = warnings + "<12>[   50.000000] r8169 0000:03:00.0 enp3s0: link up, MAC XX:XX:XX:XX:XX:XX\n";
 
     f.env.platform.commands.kernelWarningsDump = {"/bin/cat", {f.env.path("kmsg.txt")}};
     writeKernelWarningsReport(f.ctx, to);
     EXPECT_EQ(readText(to), header + "Source: the kernel log as this user reads it\n\n" + kept);
 
-    auto store = std::make_shared<PrivilegedFactsStore>();
     PrivilegedFacts facts;
-    facts.kernelWarnings = log + warnings + "<12>[   50.000000] r8169 0000:03:00.0 enp3s0: link up, MAC b4:2e:99:aa:bb:cc\n";
+    facts.kernelWarnings = readFile(f.env.path("kmsg.txt"));
+    auto store = f.env.platform.privilegedFacts = std::make_shared<PrivilegedFactsStore>();
     store->publish(facts);
-    f.env.platform.privilegedFacts = store;
     f.env.platform.commands.kernelWarningsDump = f.fake("closed", "echo 'dmesg: read kernel buffer failed'; exit 1");
     writeKernelWarningsReport(f.ctx, to);
     EXPECT_EQ(readText(to), header + "Source: the kernel log as the administrator step read it\n\n" + kept);
@@ -282,8 +250,7 @@ TEST(KernelWarningsReport, KeepsEveryWarningFromTheUserOrFromRoot)
 }
 
 
-// The first candidate root that exists, or that root read while the user cannot see it, gives
-// the configurations; each copy replaces an earlier one and is masked; the partition stays as is.
+// The first root that exists, or that root read unseen by the user, gives the masked copies.
 TEST(EfiConfigCopy, TheFirstRootThatExistsGivesTheMaskedCopies)
 {
     StepFixture f;
@@ -305,12 +272,10 @@ TEST(EfiConfigCopy, TheFirstRootThatExistsGivesTheMaskedCopies)
 
     // Debian mounts the partition 0700: what root read there comes from the administrator step.
     const QString hidden = f.env.path("hidden/EFI");
-    auto store = std::make_shared<PrivilegedFactsStore>();
     PrivilegedFacts facts;
     facts.efiRoot = hidden;
     facts.efiConfigs[hidden + "/OC/config.plist"] = kConfig;
-    store->publish(facts);
-    f.env.platform.privilegedFacts = store;
+    (f.env.platform.privilegedFacts = std::make_shared<PrivilegedFactsStore>())->publish(facts);
     copy({missing, hidden, second});
     EXPECT_EQ(f.log.lines, QStringList({"CLOVER config.plist not found on mounted EFI.", kOpenCoreCopied}));
     EXPECT_TRUE(maskedCopy(f.work() + "/OC-config.plist"));
@@ -318,16 +283,9 @@ TEST(EfiConfigCopy, TheFirstRootThatExistsGivesTheMaskedCopies)
     // A folder, a pipe (reading it would wait for a writer) or a link to an endless device in the
     // configuration's place: the copy fails at once, with the reason, before the OpenCore one.
     writeFile(second + "/OC/config.plist", kConfig);
-    const std::pair<const char*, std::function<void(const QString&)>> cases[] = {
-        {"a folder", [](const QString& path) { QDir().mkpath(path); }},
-        {"a pipe", [](const QString& path) { ::mkfifo(QFile::encodeName(path).constData(), 0600); }},
-        {"a symbolic link", [](const QString& path) { QFile::link("/dev/zero", path); }},
-    };
-    for (const auto& [what, make] : cases) {
+    for (const auto& [what, make] : {std::pair{"a folder", "mkdir"}, {"a pipe", "mkfifo"}, {"a symbolic link", "ln -s /dev/zero"}}) {
         QDir(f.work()).removeRecursively();
-        QDir(second + "/CLOVER").removeRecursively();
-        QDir().mkpath(second + "/CLOVER");
-        make(second + "/CLOVER/config.plist");
+        ASSERT_EQ(runProcessRaw("/bin/sh", {"-c", QString("rm -rf config.plist && %1 config.plist").arg(make)}, second + "/CLOVER", 10).exitStatus, 0);
         try {
             copy({second});
             ADD_FAILURE() << what << ": no error";
@@ -338,9 +296,8 @@ TEST(EfiConfigCopy, TheFirstRootThatExistsGivesTheMaskedCopies)
     }
 }
 
-// A stick the desktop mounted is found through the mount table after the candidate roots: only
-// file systems on a block device, never a network share, a pseudo file system or an automount
-// point; a link in a configuration's place is refused while a later volume still gives it.
+// A stick the desktop mounted, found through the mount table: only block devices, never a network
+// share, a pseudo file system or an automount point; a link is refused, a later volume still used.
 TEST(EfiConfigCopy, ConfigurationsOnAnyMountedVolumeAreFoundAfterTheCandidateRoots)
 {
     const std::tuple<const char*, QByteArray, QStringList> cases[] = {
