@@ -78,7 +78,7 @@ const Leak kLeaks[] = {
                   "stick QM00001STICK at /home/zantrouser/Desktop\n",
      {"C02N42J7G3QC", "4C4C4544-0042-3510-8052-B4C04F333732", "52540012abcd", "workbench-17", "QM00001STICK", "/home/zantrouser/"}},
     {"CPUFriend-Dump/data.log", "52-54-00-12-AB-CD\n", {"52-54-00-12-ab-cd"}},
-    {"utf16-serial.txt", utf16le("serial C02N42J7G3QC\n"), {"C02N42J7G3QC"}},
+    {"utf16-serial.txt", utf16le("C02N42J7G3QC is the serial\n"), {"C02N42J7G3QC"}},
     {"binary.bin", QByteArray("\x01\x02") + "4C4C4544-0042-3510-8052-B4C04F333732" + QByteArray("\x00\xff", 2), {"4C4C4544-0042-3510-8052-B4C04F333732"}},
     {".hidden", "C02N42J7G3QC", {"C02N42J7G3QC"}},
     {"ACPI/MSDM.aml", msdmTable(), {kProductKey}},
