@@ -61,7 +61,7 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndNoIdentifierReachesAFile)
         {&CommandTable::loadedKextsFiltered, "kexts"}, {&CommandTable::powerSettings, "settings"}, {&CommandTable::powerAssertions, "assertions"},
         {&CommandTable::powerSchedule, "schedule"}, {&CommandTable::powerCapabilities, "capabilities"}, {&CommandTable::kernelWarningsDump, "warnings"}};
     for (const auto& [field, name] : commands) // each prints its name, then the identifiers; two fail
-        f.env.platform.commands.*field = f.fake(name, "echo \"$(basename \"$0\") output\"; cat '" + leak + "'; case \"$(basename \"$0\")\" in cpu|assertions) exit 1;; esac");
+        f.env.platform.commands.*field = f.fake(name, "n=$(basename \"$0\"); echo \"$n output\"; cat '" + leak + "'; case $n in cpu|assertions) exit 1;; esac");
     f.env.addTool("VDADecoderChecker", "cat '" + leak + "'");
     f.env.addTool("ListCodec.command", "echo 'Codec: Conexant CX20590'; cat '" + leak + "'");
     writeFile(efi + "/OC/config.plist", ("<plist version=\"1.0\"><dict><key>SystemSerialNumber</key><string>" + serial + "</string><key>SystemUUID"
@@ -215,7 +215,8 @@ TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
     writeFile(vars + "BootNext-other-vendor", le<quint32>(7) + le<quint16>(1));
     writeFirmwareBootReport(f.env.platform.machineRoot, to);
     EXPECT_EQ(readText(to), "Velkor Firmware Boot Report\n\nBoot mode: UEFI\nSecure Boot: enabled\nSetup mode: disabled\nBootCurrent: 000A\n"
-              "BootOrder: 000A,0001\n\nBoot entries:\n  Boot0001: UEFI PXE: IPv4 Intel(R) Ethernet | PciRoot(0x0)/Pci(0x3,0x0)/MAC(XX:XX:XX:XX:XX:XX)/Path(153,2,ab) (inactive)\n  Boot0002: <malformed>\n"
+              "BootOrder: 000A,0001\n\nBoot entries:\n"
+              "  Boot0001: UEFI PXE: IPv4 Intel(R) Ethernet | PciRoot(0x0)/Pci(0x3,0x0)/MAC(XX:XX:XX:XX:XX:XX)/Path(153,2,ab) (inactive)\n  Boot0002: <malformed>\n"
               "  Boot000A: OpenCore | PciRoot(0x0)/Pci(0x17,0x0)/NVMe(0x1)/HD(1,GPT,XX-MASKED-UUID,0x800,0x100000)/File(\\EFI\\OC\\OpenCore.efi)\n");
 
     // Kernel warnings as the user reads them, else as root read them, else a note; a flood cut at 1 MiB.
