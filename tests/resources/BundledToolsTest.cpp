@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace velkor;
@@ -40,6 +41,28 @@ static void addDesktop(const QTemporaryDir& m)
     QFile::link("../../../bus/pci/drivers/i915", m.filePath(gpu + "driver"));
     QDir().mkpath(m.filePath(usb + "1-2:1.0"));
     QFile::link("../../../../bus/usb/drivers/usb-storage", m.filePath(usb + "1-2:1.0/driver"));
+}
+
+// Each tool explains itself on --help and -h, and an unknown option is never taken for a folder:
+// nothing is written into the folder it runs in.
+TEST(BundledTools, EveryToolAnswersHelpAndRefusesUnknownOptions)
+{
+    const QDir tools(QStringLiteral(VELKOR_BUILT_TOOLS_DIR));
+    const QStringList names = tools.entryList(QDir::Files | QDir::Executable);
+    ASSERT_GE(names.size(), 9) << names.join(' ').toStdString();
+    const QStringList refusing{"CPUFriend-Dump.command", "ListCodec.command", "VDADecoderChecker"};
+    for (const QString& name : names) {
+        for (const QString& option : {QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--verbose")}) {
+            if (option == "--verbose" && !refusing.contains(name))
+                continue;
+            SCOPED_TRACE((name + ' ' + option).toStdString());
+            const QTemporaryDir work;
+            const ProcessOutcome outcome = runProcessRaw(tools.filePath(name), {option}, work.path(), 30);
+            EXPECT_EQ(outcome.exitStatus, option == "--verbose" ? 2 : 0) << outcome.output.toStdString();
+            EXPECT_TRUE(option == "--verbose" || outcome.output.contains("usage: " + name.toUtf8())) << outcome.output.toStdString();
+            EXPECT_TRUE(QDir(work.path()).isEmpty());
+        }
+    }
 }
 
 TEST(BundledTools, TheHardwareListingsNameTheDevicesAndNoIdentifier)
