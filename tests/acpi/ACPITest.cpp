@@ -59,7 +59,8 @@ TEST_F(NativeACPITablesTest, NumbersTablesOfOneSignatureAndNeverReplacesWhatIsTh
     QDir().mkpath(acpi.filePath("dir.aml"));
 
     EXPECT_EQ(supplement(), 4);
-    EXPECT_EQ(written(), (QStringList{"APIC-02.aml", "APIC.aml", "B.AML", "DSDT.aml", "SSDT-02.aml", "SSDT-03.aml", "SSDT-1.aml", "aml", "x.aml.txt"}));
+    EXPECT_EQ(written(), (QStringList{"APIC-02.aml", "APIC.aml", "B.AML", "DSDT.aml", "SSDT-02.aml", "SSDT-03.aml", "SSDT-1.aml",
+                                      "aml", "x.aml.txt"}));
     EXPECT_EQ(file("DSDT.aml"), table("DSDT", 60, 60));
     EXPECT_EQ(file("SSDT-02.aml"), "kept");
     EXPECT_EQ(file("SSDT-03.aml"), table("SSDT", 40, 40, 'c'));
@@ -72,7 +73,8 @@ TEST_F(NativeACPITablesTest, NumbersTablesOfOneSignatureAndNeverReplacesWhatIsTh
     EXPECT_EQ(acpiTableFiles(acpi.path()), (QStringList{".hidden.aml", "APIC-02.aml", "APIC.aml", "B.AML", "DSDT.aml", "SLIC.aml",
                                                         "SSDT-02.aml", "SSDT-03.aml", "SSDT-1.aml", "dir.aml"}));
     EXPECT_TRUE(acpiTableFiles(acpi.filePath("missing")).isEmpty() && acpiTableFiles(acpi.filePath("B.AML")).isEmpty());
-    EXPECT_TRUE(extractNativeACPITablesIfNeeded(&registry, acpi.filePath("missing")) == 0 && extractNativeACPITablesIfNeeded(nullptr, acpi.path()) == 0);
+    EXPECT_TRUE(extractNativeACPITablesIfNeeded(&registry, acpi.filePath("missing")) == 0
+                && extractNativeACPITablesIfNeeded(nullptr, acpi.path()) == 0);
 }
 
 // Found under any name, one level down in dictionaries too, filed under their own wanted signature.
@@ -104,7 +106,10 @@ TEST_F(NativeACPITablesTest, TakesOnlyWantedTablesWithAPlausibleHeader)
     EXPECT_TRUE(acpiTableHeaderLooksValid(table("ASF!", 36, 36), "ASF!"));
 }
 
-QByteArray record(const QByteArray& kind, const QByteArray& name, const QByteArray& b) { return kind + ' ' + QByteArray::number(b.size()) + ' ' + name + '\n' + b + '\n'; }
+QByteArray record(const QByteArray& kind, const QByteArray& name, const QByteArray& b)
+{
+    return kind + ' ' + QByteArray::number(b.size()) + ' ' + name + '\n' + b + '\n';
+}
 
 const QByteArray kStart = "VELKOR-PRIVILEGED 1\n";
 
@@ -185,8 +190,10 @@ protected:
         writeFile(xhci + "reg-ext-protocol:00", "EXTCAP_REVISION = 0x02000802\nEXTCAP_PORTINFO = 0x20000a01\n");
         writeFile(xhci + "reg-ext-protocol:01", "EXTCAP_REVISION = 0x03100802\nEXTCAP_NAME = 0x20425355\nEXTCAP_PORTINFO = 0x10000611\n");
         int n = 2; // capabilities that name no ports
-        for (const char* text : {"", "EXTCAP_REVISION = 0x03000802\n", "EXTCAP_PORTINFO = 0x00000401\n", "EXTCAP_REVISION = zz\nEXTCAP_PORTINFO = 0x00000401\n",
-                                 "EXTCAP_REVISION = 0x03000802\nEXTCAP_PORTINFO = 0x00000400\n", "EXTCAP_REVISION = 0x03000802\nEXTCAP_PORTINFO = 0x00000001\n"})
+        for (const char* text : {"", "EXTCAP_REVISION = 0x03000802\n", "EXTCAP_PORTINFO = 0x00000401\n",
+                                 "EXTCAP_REVISION = zz\nEXTCAP_PORTINFO = 0x00000401\n",
+                                 "EXTCAP_REVISION = 0x03000802\nEXTCAP_PORTINFO = 0x00000400\n",
+                                 "EXTCAP_REVISION = 0x03000802\nEXTCAP_PORTINFO = 0x00000001\n"})
             writeFile(xhci + QString("reg-ext-protocol:%1").arg(n++, 2, 10, QChar('0')), text);
         efi = base + "/boot/efi/EFI";
         writeFile(efi + "/CLOVER/config.plist", "<plist>clover</plist>");
@@ -256,14 +263,16 @@ TEST_F(PrivilegedExtractionTest, OneRunWhateverThePathsHold)
         EXPECT_EQ(QFileInfo(QFileInfo(script).path()).path(), platform.temporaryDirectory.isEmpty() ? QDir::tempPath() : platform.temporaryDirectory);
         EXPECT_EQ(runner->folderModes.back(), S_IFDIR | 0700u);
         EXPECT_EQ(runner->scriptModes.back(), S_IFREG | 0755u);
-        EXPECT_TRUE(runner->scriptTexts.last().startsWith("#!/bin/bash\nset -u\nexport PATH=/usr/bin:/bin:/usr/sbin:/sbin\nexport LC_ALL=C\numask 077\n"));
+        EXPECT_TRUE(runner->scriptTexts.last().startsWith(
+            "#!/bin/bash\nset -u\nexport PATH=/usr/bin:/bin:/usr/sbin:/sbin\nexport LC_ALL=C\numask 077\n"));
         EXPECT_FALSE(QFileInfo::exists(QFileInfo(script).path()));
 
         const auto facts = platform.privilegedFacts->current();
         EXPECT_EQ(facts->bootLog, QByteArray("kernel: line one\n"));
         EXPECT_EQ(facts->kernelWarnings, QByteArray("<3>[ 42.1] ACPI Error: AE_NOT_FOUND\n"));
         EXPECT_EQ(facts->efiRoot, efi);
-        std::map<QString, QByteArray> configs{{efi + "/CLOVER/config.plist", "<plist>clover</plist>"}, {efi + "/OC/config.plist", "<plist>oc</plist>"}};
+        std::map<QString, QByteArray> configs{{efi + "/CLOVER/config.plist", "<plist>clover</plist>"},
+                                              {efi + "/OC/config.plist", "<plist>oc</plist>"}};
         configs.erase(std::next(configs.begin(), configsRead), configs.end());
         EXPECT_EQ(facts->efiConfigs, configs);
         EXPECT_EQ(facts->xhciPortRanges, (std::map<QString, std::vector<XhciPortRange>>{{"0000:00:14.0", {{2, 0, 1, 10}, {3, 16, 17, 6}}}}));
@@ -290,7 +299,8 @@ TEST_F(PrivilegedExtractionTest, TablesComeFromRootThenTheDirectRunThenTheRegist
     } cases[] = {
         {"direct", "2", {}, {}, {kStartedAndFinished, kFallback, "ACPI extracted successfully after fallback: 2 AML file(s)."},
          {"DSDT.aml", "SSDT-1.aml"}, 2, "[privileged] patchmatic exit status: 1\n[privileged] AML count: 0\n" + direct.arg(2) + "wrote 2\n"},
-        {"registry", "", {}, {{"APIC", table("APIC", 44, 44)}}, {kStartedAndFinished, kFallback, "ACPI extracted successfully after fallback: 1 AML file(s)."},
+        {"registry", "", {}, {{"APIC", table("APIC", 44, 44)}},
+         {kStartedAndFinished, kFallback, "ACPI extracted successfully after fallback: 1 AML file(s)."},
          {"APIC.aml"}, 2,
          "[privileged] patchmatic exit status: 1\n[privileged] AML count: 0\n\n\n[direct fallback failure]\nCommand failed: PATCHMATIC -extract\n"
          "patchmatic run 2: -extract\n\n\n\n[native IOKit ACPI table supplement]\nAdded 1 table(s) from IODeviceTree/IOService properties.\n"},
@@ -304,7 +314,8 @@ TEST_F(PrivilegedExtractionTest, TablesComeFromRootThenTheDirectRunThenTheRegist
           "WARNING: Velkor did not accept all the administrator run handed back: a table record is cut short.",
           "ACPI extracted successfully with patchmatic: 1 AML file(s)."}, {"APIC.aml"}, 0, ""},
         {"bash failed", "1", std::make_shared<CannedAdministratorRunner>("", "it ended with exit status 1"), {},
-         {"WARNING: The administrator run did not finish cleanly: it ended with exit status 1.", kFallback, "ACPI extracted successfully after fallback: 2 AML file(s)."},
+         {"WARNING: The administrator run did not finish cleanly: it ended with exit status 1.", kFallback,
+          "ACPI extracted successfully after fallback: 2 AML file(s)."},
          {"DSDT.aml", "SSDT-1.aml"}, 1, direct.arg(1) + "wrote 2\n"},
         // A declined prompt ends the step, with no direct run and nothing left behind.
         {"declined", "1", declined, {}, {}, {}, 0, ""},

@@ -22,7 +22,8 @@ TEST(BundleVersions, ReadsBothKeysOfAnInfoPlistOrTheirFallbacks)
         QByteArray content;
         const char* versions;
     } cases[] = {
-        {head + "<key>CFBundleShortVersionString</key><string>2.4.1</string><key>CFBundleVersion</key><string>77</string></dict></plist>", "2.4.1 77"},
+        {head + "<key>CFBundleShortVersionString</key><string>2.4.1</string><key>CFBundleVersion</key><string>77</string></dict></plist>",
+         "2.4.1 77"},
         {head + "<key>CFBundleVersion</key><string>9</string></dict></plist>", "1.0 9"},
         {head + "<key>CFBundleShortVersionString</key><string>3.0</string><key>CFBundleVersion</key><integer>12</integer></dict></plist>", "3.0 1"},
         {"<plist><dict><key>CFBundleVersion</key><string>5", "1.0 1"},
@@ -59,7 +60,8 @@ TEST(StandardSteps, TheRunLogFileIsMaskedAfterTheAuditAndTheWindowKeepsTheText)
     struct PlantedIdentifiers : MachineIdentifierSource {
         std::vector<MachineIdentifier> identifiers() const override
         {
-            return {{IdentifierKind::SerialNumber, "C02N42J7G3QC"}, {IdentifierKind::LoginName, "zantrouser"}, {IdentifierKind::HostName, "workbench-17"}};
+            return {{IdentifierKind::SerialNumber, "C02N42J7G3QC"}, {IdentifierKind::LoginName, "zantrouser"},
+                    {IdentifierKind::HostName, "workbench-17"}};
         }
     };
     TestEnvironment env;

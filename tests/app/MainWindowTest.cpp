@@ -67,10 +67,16 @@ protected:
         return found;
     }
     QString text(const char* name) const { return item<QObject>(name)->property("text").toString(); }
-    bool becomes(const char* name, const char* property, bool value) const { return QTest::qWaitFor([&] { return item<QObject>(name)->property(property).toBool() == value; }, 3000); }
+    bool becomes(const char* name, const char* property, bool value) const
+    {
+        return QTest::qWaitFor([&] { return item<QObject>(name)->property(property).toBool() == value; }, 3000);
+    }
     QPointF centre(QQuickItem* it) const { return it->mapToScene(it->boundingRect().center()); }
     // The colour drawn at a point of an item, in the item's own coordinates.
-    QColor pixel(QQuickItem* at, QPointF local) const { return window->grabWindow().pixelColor(at->mapToScene(local).toPoint() * window->devicePixelRatio()); }
+    QColor pixel(QQuickItem* at, QPointF local) const
+    {
+        return window->grabWindow().pixelColor(at->mapToScene(local).toPoint() * window->devicePixelRatio());
+    }
     // The status, which buttons are enabled, and the colours of the badge's dot and the patchmatic row's icon.
     QString state() const
     {
@@ -78,8 +84,10 @@ protected:
         for (const char* name : {"collectButton", "openZipButton", "clearLogButton", "donateButton"})
             shown += item(name)->isEnabled() ? "1" : "0";
         QQuickItem* icon = item("requirementIcon", item("requirementPatchmatic"));
-        for (const QColor& colour : {pixel(window->contentItem(), centre(item("statusDot"))), pixel(icon, QPointF(icon->width() / 4, icon->height() * 0.78))})
-            shown += closeTo(colour, orange) ? " O" : closeTo(colour, green) ? " G" : std::abs(colour.red() - colour.blue()) < 16 && colour.red() > 60 && colour.red() < 200 ? " -" : " ?";
+        for (const QColor& colour :
+             {pixel(window->contentItem(), centre(item("statusDot"))), pixel(icon, QPointF(icon->width() / 4, icon->height() * 0.78))})
+            shown += closeTo(colour, orange) ? " O" : closeTo(colour, green) ? " G"
+                     : std::abs(colour.red() - colour.blue()) < 16 && colour.red() > 60 && colour.red() < 200 ? " -" : " ?";
         return shown;
     }
     bool shows(const QString& wanted) const { return QTest::qWaitFor([&] { return state() == wanted; }, 2000); }
@@ -149,7 +157,8 @@ TEST_F(MainWindowTest, MenusOpenTheAboutPanelAndTheHelpAlert)
     EXPECT_FALSE(item<QObject>("aboutPanel")->property("visible").toBool()); // it opens on the next turn of the event loop
     ASSERT_TRUE(becomes("aboutPanel", "opened", true));
     EXPECT_EQ(text("aboutName") + " " + text("aboutVersion"), "Velkor Version 2.4.1 (77)");
-    EXPECT_TRUE(text("aboutCredits").endsWith("\n\nVelkor creates a sanitized diagnostic package for macOS hardware analysis.")) << text("aboutCredits").toStdString();
+    EXPECT_TRUE(text("aboutCredits").endsWith("\n\nVelkor creates a sanitized diagnostic package for macOS hardware analysis."))
+        << text("aboutCredits").toStdString();
 
     window->requestActivate();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));

@@ -24,7 +24,10 @@ const QByteArray kProductKey = "ABCDE-FGHIJ-KLMNO-PQRST-UVWXY";
 
 QByteArray utf16le(const QString& text) { return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2); }
 
-quint8 checksum(const QByteArray& b) { return std::accumulate(b.begin(), b.end(), quint8(0), [](quint8 sum, char c) { return quint8(sum + quint8(c)); }); }
+quint8 checksum(const QByteArray& b)
+{
+    return std::accumulate(b.begin(), b.end(), quint8(0), [](quint8 sum, char c) { return quint8(sum + quint8(c)); });
+}
 
 // A Windows licence table: header (length 85, checksum at 9, OEM id at 10), the key at 56.
 QByteArray msdmTable()
@@ -79,7 +82,8 @@ const Leak kLeaks[] = {
      {"C02N42J7G3QC", "4C4C4544-0042-3510-8052-B4C04F333732", "52540012abcd", "workbench-17", "QM00001STICK", "/home/zantrouser/"}},
     {"CPUFriend-Dump/data.log", "52-54-00-12-AB-CD\n", {"52-54-00-12-ab-cd"}},
     {"utf16-serial.txt", utf16le("C02N42J7G3QC is the serial\n"), {"C02N42J7G3QC"}},
-    {"binary.bin", QByteArray("\x01\x02") + "4C4C4544-0042-3510-8052-B4C04F333732" + QByteArray("\x00\xff", 2), {"4C4C4544-0042-3510-8052-B4C04F333732"}},
+    {"binary.bin", QByteArray("\x01\x02") + "4C4C4544-0042-3510-8052-B4C04F333732" + QByteArray("\x00\xff", 2),
+     {"4C4C4544-0042-3510-8052-B4C04F333732"}},
     {".hidden", "C02N42J7G3QC", {"C02N42J7G3QC"}},
     {"ACPI/MSDM.aml", msdmTable(), {kProductKey}},
     {"ioregAPP.txt", "\"MSDM\" = <" + kProductKey.toHex() + ">\n", {kProductKey.toHex()}},
@@ -156,10 +160,13 @@ TEST(PrivacyAudit, NoPlantedIdentifierIsLeftInAnySpellingAndLookAlikesStay)
     // What cannot be masked in place leaves the package, with nothing left beside it.
     EXPECT_EQ(result.withheldFiles.keys(), QStringList({".hidden", "binary.bin", "link-to-home", "utf16-serial.txt", "utf16.txt"}));
     EXPECT_FALSE(QFileInfo(work + "/link-to-home").isSymLink());
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), QStringList({"SendToZantro_Work", "machine"}));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+              QStringList({"SendToZantro_Work", "machine"}));
     EXPECT_TRUE(report.contains("\nUUID: 3 value(s) checked, 2 occurrence(s) masked\n    journal.txt: 2\nMAC address: ")) << report.toStdString();
-    EXPECT_TRUE(report.contains("\n    binary.bin (UUID)\n") && report.contains("MSDM tables cleaned (Windows product key removed): 1\n    ACPI/MSDM.aml\n"));
-    EXPECT_TRUE(result.logLines.contains("WARNING: privacy audit left binary.bin out of the archive: it holds a UUID of this machine that cannot be masked in place."));
+    EXPECT_TRUE(report.contains("\n    binary.bin (UUID)\n")
+                && report.contains("MSDM tables cleaned (Windows product key removed): 1\n    ACPI/MSDM.aml\n"));
+    EXPECT_TRUE(result.logLines.contains("WARNING: privacy audit left binary.bin out of the archive: it holds a UUID of this machine "
+                                         "that cannot be masked in place."));
 }
 
 TEST(MsdmTable, KeyBecomesXAndTheChecksumStillSumsToZero)

@@ -45,10 +45,13 @@ TEST(CollectorModel, FailedRunsKeepTheEarlierArchiveASuccessfulOneLeavesOneAndCl
     auto model = std::make_unique<CollectorModel>(env.platform, steps);
     model->prepareInitialChecks();
     EXPECT_EQ(logMessages(model->logText()),
-              QStringList({"App started.", "Target Desktop: " + env.desktop(), env.desktopServices->note + " Output: " + archive, "patchmatic not found.",
-                           "IORegistry mode: native IOKit text dump only. The app generates ioreg.txt and does not use IORegistryExplorer.app or Automation.",
+              QStringList({"App started.", "Target Desktop: " + env.desktop(), env.desktopServices->note + " Output: " + archive,
+                           "patchmatic not found.",
+                           "IORegistry mode: native IOKit text dump only. The app generates ioreg.txt and does not use "
+                           "IORegistryExplorer.app or Automation.",
                            "CPUFriend-Dump mode: embedded inside SendToZantro.zip, no separate Desktop ZIP."}));
-    EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] App started.\n").match(model->logText()).hasMatch()) << model->logText().toStdString();
+    EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] App started.\n").match(model->logText()).hasMatch())
+        << model->logText().toStdString();
     for (const bool withTool : {false, true}) {
         if (withTool)
             env.addTool("patchmatic", "exit 0");

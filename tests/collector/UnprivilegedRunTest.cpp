@@ -44,26 +44,32 @@ protected:
     }
 
     // Name, owner, mode, size, time and content of each of root's files; what on the Desktop is not the user's.
-    QString rootFiles() const { return runProcess("/usr/bin/find", {base + "/victims", base + "/rootonly", machine, "-printf", "%p %U %m %s %T@\n", "-type", "f", "-exec", "sha1sum", "{}", "+"}, std::nullopt, 30); }
+    QString rootFiles() const { return runProcess("/usr/bin/find", {base + "/victims", base + "/rootonly", machine, "-printf",
+                                                                    "%p %U %m %s %T@\n", "-type", "f", "-exec", "sha1sum", "{}", "+"},
+                                                  std::nullopt, 30); }
     QString notTheUsers() const { return runProcess("/usr/bin/find", {desktop, "!", "-uid", QString::number(uid)}, std::nullopt, 30); }
 
     // A command of the user's, with umask 077.
     void startAsUser(QProcess& process, const QStringList& command)
     {
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start("/usr/bin/setpriv", QStringList{"--reuid", QString::number(uid), "--regid", QString::number(gid), "--clear-groups", "--", "/usr/bin/env",
-                                                      "-u", "XDG_RUNTIME_DIR", "HOME=" + base + "/home", "USER=" + user, "/bin/sh", "-c",
+        process.start("/usr/bin/setpriv", QStringList{"--reuid", QString::number(uid), "--regid", QString::number(gid), "--clear-groups",
+                                                      "--", "/usr/bin/env", "-u", "XDG_RUNTIME_DIR", "HOME=" + base + "/home",
+                                                      "USER=" + user, "/bin/sh", "-c",
                                                       "umask 077; exec \"$0\" \"$@\""} + command);
         ASSERT_TRUE(process.waitForStarted(10000));
     }
     void startRun(QProcess& run, const QString& bootLog = "/kernel.log")
     {
-        startAsUser(run, {base + "/" + QFileInfo(VELKOR_RUN_ONCE).fileName(), base + "/Velkor.app", desktop, temporary, base + "/pkexec/pkexec", machine, base + "/esp/EFI", machine + bootLog});
+        startAsUser(run, {base + "/" + QFileInfo(VELKOR_RUN_ONCE).fileName(), base + "/Velkor.app", desktop, temporary,
+                          base + "/pkexec/pkexec", machine, base + "/esp/EFI", machine + bootLog});
     }
     QString finish(QProcess& process) { return process.waitForFinished(300000) ? QString::fromUtf8(process.readAll()) : "it did not end"; }
-    pid_t waitForPrompt() { return QTest::qWaitFor([&] { return readText(prompt).endsWith('\n'); }, 300000) ? readText(prompt).trimmed().toInt() : 0; }
+    pid_t waitForPrompt() { return QTest::qWaitFor([&] { return readText(prompt).endsWith('\n'); }, 300000)
+                                       ? readText(prompt).trimmed().toInt() : 0; }
     void answerPrompt() { writeFile(base + "/pkexec/prompt-answered", "yes"); }
-    QString unpacked(const QString& member) { return runProcess("/usr/bin/unzip", {"-p", desktop + "/SendToZantro.zip", "SendToZantro_Work/" + member}, std::nullopt, 30); }
+    QString unpacked(const QString& member) { return runProcess("/usr/bin/unzip", {"-p", desktop + "/SendToZantro.zip",
+                                                                                   "SendToZantro_Work/" + member}, std::nullopt, 30); }
 
     QTemporaryDir dir;
     QString base = dir.path(), user, desktop = base + "/home/Desktop", temporary = base + "/home/tmp", machine = base + "/machine",
@@ -98,7 +104,8 @@ TEST_F(UnprivilegedRunTest, RunsWithThePromptAnsweredSwappedAroundOrMissing)
         // A swapped run may fail, clearly; the others make the archive.
         EXPECT_TRUE(run.exitCode() == 0 || (swapped && log.contains(QRegularExpression("\\] ERROR: \\S")))) << log.toStdString();
         if (how == "no-agent") {
-            EXPECT_TRUE(log.contains("] WARNING: No administrator prompt could be shown: pkexec exit status 127: Error creating textual authentication agent: "));
+            EXPECT_TRUE(log.contains("] WARNING: No administrator prompt could be shown: pkexec exit status 127: "
+                                     "Error creating textual authentication agent: "));
             EXPECT_TRUE(unpacked("ACPI/patchmatic-output.txt").startsWith("[privileged] no administrator run: pkexec exit status 127: "));
         }
         if (how != "accept" || run.exitCode() != 0)
@@ -108,11 +115,13 @@ TEST_F(UnprivilegedRunTest, RunsWithThePromptAnsweredSwappedAroundOrMissing)
         EXPECT_TRUE(unpacked("bootlog.txt").startsWith("kernel: Linux version 6.1\nkernel: DMI: board "));
         EXPECT_TRUE(unpacked("OC-config.plist").contains("<key>SystemSerialNumber</key>"));
         EXPECT_TRUE(unpacked("ACPI/patchmatic-output.txt").startsWith("[privileged] extracting ACPI with bundled patchmatic: "));
-        EXPECT_EQ(runProcessRaw("/bin/sh", {"-c", "unzip -p \"$0\" | grep -iaF -e C02XK1ZZJV3Q -e C0273930X0CDJ -e C02CHASSIS77Q -e 8c1645123456 -e 8c:16:45:12:34:56",
-                                            desktop + "/SendToZantro.zip"}, std::nullopt, 30).output, "");
+        EXPECT_EQ(runProcessRaw("/bin/sh", {"-c", "unzip -p \"$0\" | grep -iaF -e C02XK1ZZJV3Q -e C0273930X0CDJ -e C02CHASSIS77Q "
+                                                  "-e 8c1645123456 -e 8c:16:45:12:34:56", desktop + "/SendToZantro.zip"},
+                                std::nullopt, 30).output, "");
         // The audit looked for the firmware's three serial numbers and the UUID that root handed over.
         const QString audit = unpacked("privacy-audit.txt");
-        EXPECT_TRUE(audit.contains(QRegularExpression("^serial number: ([3-9]|\\d\\d+) value\\(s\\) checked, [1-9]\\d* occurrence", QRegularExpression::MultilineOption))) << audit.toStdString();
+        EXPECT_TRUE(audit.contains(QRegularExpression("^serial number: ([3-9]|\\d\\d+) value\\(s\\) checked, [1-9]\\d* occurrence",
+                                                      QRegularExpression::MultilineOption))) << audit.toStdString();
         EXPECT_TRUE(audit.contains(QRegularExpression("^UUID: [1-9]\\d* value\\(s\\) checked", QRegularExpression::MultilineOption)));
     }
 }
@@ -135,7 +144,8 @@ TEST_F(UnprivilegedRunTest, QuittingDuringThePromptOrRootsScriptLeavesNoProcessA
             ASSERT_TRUE(QTest::qWaitFor([&] {
                 for (const QString& task : QDir("/proc").entryList(QDir::Dirs))
                     if (readFile("/proc/" + task + "/stat").contains(QStringLiteral(") S %1 ").arg(prompt).toLatin1())
-                        && (bootLog = QFile::symLinkTarget("/proc/" + task + "/fd/1")).startsWith("/run/velkor-privileged.") && bootLog.endsWith("/boot-log"))
+                        && (bootLog = QFile::symLinkTarget("/proc/" + task + "/fd/1")).startsWith("/run/velkor-privileged.")
+                        && bootLog.endsWith("/boot-log"))
                         return true;
                 return false;
             }, 60000));

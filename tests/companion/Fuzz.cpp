@@ -38,8 +38,9 @@ void fuzzOne(const QByteArray& input)
         std::abort();
     QString out, err;
     QTextStream outStream(&out), errStream(&err);
-    const int status = runRegistryCompanion({file.fileName(), dir.filePath("out")},
-                                            AppBundle::atBundlePath(QStringLiteral(VELKOR_FUZZ_BUNDLE), QStringLiteral("/nonexistent")), outStream, errStream);
+    const int status = runRegistryCompanion(
+        {file.fileName(), dir.filePath("out")},
+        AppBundle::atBundlePath(QStringLiteral(VELKOR_FUZZ_BUNDLE), QStringLiteral("/nonexistent")), outStream, errStream);
     outStream.flush();
     errStream.flush();
     const auto require = [&](bool holds, const char* property) {

@@ -88,7 +88,8 @@ TEST(RegistryCompanion, PlantedIdentifiersAndTheProductKeyNeverReachTheOutput)
     const QStringList written = filesBelow(output);
     for (const QString& file : written)
         for (const QByteArray& spelling : spellings)
-            EXPECT_TRUE(file.endsWith("/notes.txt") || !readFile(file).toLower().contains(spelling.toLower())) << file.toStdString() << " holds " << spelling.toStdString();
+            EXPECT_TRUE(file.endsWith("/notes.txt") || !readFile(file).toLower().contains(spelling.toLower()))
+                << file.toStdString() << " holds " << spelling.toStdString();
     EXPECT_EQ(readFile(output + "/notes.txt"), serial.toUtf8());
     // Names are masked, not dropped; the table holding the serial in UTF-16 is left out, and said so.
     EXPECT_TRUE(readText(output + "/Portwright-report.txt").contains("active=XX-MASKED-XX's iPhone"));

@@ -21,7 +21,8 @@ namespace {
 // The file's text with its time stamp, when well-formed, shown as "<stamp>".
 QString stamped(const QString& file)
 {
-    static const QRegularExpression stamp("^(Generated|Date): \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$", QRegularExpression::MultilineOption);
+    static const QRegularExpression stamp("^(Generated|Date): \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$",
+                                          QRegularExpression::MultilineOption);
     return readText(file).replace(stamp, "\\1: <stamp>");
 }
 
@@ -30,7 +31,10 @@ const DumpReportWriters kUsbReports{[](StepContext&, const QString& to) { writeF
 
 template <typename T> QByteArray le(T value) { QByteArray bytes(sizeof value, 0); qToLittleEndian(value, bytes.data()); return bytes; }
 QByteArray utf16z(const QString& s) { return QByteArray(reinterpret_cast<const char*>(s.utf16()), s.size() * 2) + le<quint16>(0); }
-QByteArray node(int type, int subtype, const QByteArray& data) { return char(type) + QByteArray(1, char(subtype)) + le<quint16>(4 + data.size()) + data; }
+QByteArray node(int type, int subtype, const QByteArray& data)
+{
+    return char(type) + QByteArray(1, char(subtype)) + le<quint16>(4 + data.size()) + data;
+}
 // A Boot#### variable as efivarfs shows it: attribute word, then the load option.
 QByteArray bootVariable(quint32 attributes, const QString& name, const QByteArray& path)
 {
@@ -39,7 +43,10 @@ QByteArray bootVariable(quint32 attributes, const QString& name, const QByteArra
 
 
 const QByteArray kConfig = "<plist version=\"1.0\"><dict><key>SerialNumber</key><string>C02XK1ZZJV3Q</string></dict></plist>\n";
-bool maskedCopy(const QString& file) { return readText(file).contains(QRegularExpression("<key>SerialNumber</key>\\s*<string>XX-MASKED-XX</string>")); }
+bool maskedCopy(const QString& file)
+{
+    return readText(file).contains(QRegularExpression("<key>SerialNumber</key>\\s*<string>XX-MASKED-XX</string>"));
+}
 const QString kOpenCoreCopied = "OC config.plist copied as OC-config.plist and sanitized at root.";
 
 } // namespace
@@ -50,28 +57,35 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndNoIdentifierReachesAFile)
     StepFixture f;
     const QString serial = "C02XK1ZZJGH5", uuid = "4C4C4544-0042-3510-8052-B4C04F4D4D32", mac = "b4:2e:99:aa:bb:cc";
     const QString leak = f.env.path("leak.txt"), logs = f.env.path(""), w = f.work() + "/", efi = f.env.path("EFI");
-    writeFile(leak, ("Hardware Overview:\n      Serial Number (system): " + serial + "\n      Hardware UUID: " + uuid + "\n<key>IOPlatformSerialNumber"
-                     "</key>\n<string>" + serial + "</string>\n<key>platform_UUID</key><string>" + uuid + "</string>\nroot=UUID=" + uuid.toLower()
-                     + " quiet\nlink/ether " + mac + " brd ff:ff:ff:ff:ff:ff\nHWaddr " + QString(mac).replace(':', '-').toUpper() + "\n").toUtf8());
+    writeFile(leak, ("Hardware Overview:\n      Serial Number (system): " + serial + "\n      Hardware UUID: " + uuid
+                     + "\n<key>IOPlatformSerialNumber</key>\n<string>" + serial + "</string>\n<key>platform_UUID</key><string>" + uuid
+                     + "</string>\nroot=UUID=" + uuid.toLower() + " quiet\nlink/ether " + mac + " brd ff:ff:ff:ff:ff:ff\nHWaddr "
+                     + QString(mac).replace(':', '-').toUpper() + "\n").toUtf8());
     const std::pair<StockCommand CommandTable::*, const char*> commands[] = {
-        {&CommandTable::powerSettingsDump, "pmset"}, {&CommandTable::bootArgumentsDump, "bootargs"}, {&CommandTable::kernelVersionDump, "kernel"},
-        {&CommandTable::systemVersionDump, "system"}, {&CommandTable::cpuBrandDump, "cpu"}, {&CommandTable::bootLogDump, "bootlog"},
-        {&CommandTable::systemProfilerXmlDump, "profiler"}, {&CommandTable::systemVersion, "sw_vers"}, {&CommandTable::kernelIdentity, "uname"},
-        {&CommandTable::hardwareOverview, "hardware"}, {&CommandTable::displaysOverview, "displays"}, {&CommandTable::fileType, "filetype"},
-        {&CommandTable::loadedKextsFiltered, "kexts"}, {&CommandTable::powerSettings, "settings"}, {&CommandTable::powerAssertions, "assertions"},
-        {&CommandTable::powerSchedule, "schedule"}, {&CommandTable::powerCapabilities, "capabilities"}, {&CommandTable::kernelWarningsDump, "warnings"}};
+        {&CommandTable::powerSettingsDump, "pmset"}, {&CommandTable::bootArgumentsDump, "bootargs"},
+        {&CommandTable::kernelVersionDump, "kernel"}, {&CommandTable::systemVersionDump, "system"},
+        {&CommandTable::cpuBrandDump, "cpu"}, {&CommandTable::bootLogDump, "bootlog"},
+        {&CommandTable::systemProfilerXmlDump, "profiler"}, {&CommandTable::systemVersion, "sw_vers"},
+        {&CommandTable::kernelIdentity, "uname"}, {&CommandTable::hardwareOverview, "hardware"},
+        {&CommandTable::displaysOverview, "displays"}, {&CommandTable::fileType, "filetype"},
+        {&CommandTable::loadedKextsFiltered, "kexts"}, {&CommandTable::powerSettings, "settings"},
+        {&CommandTable::powerAssertions, "assertions"}, {&CommandTable::powerSchedule, "schedule"},
+        {&CommandTable::powerCapabilities, "capabilities"}, {&CommandTable::kernelWarningsDump, "warnings"}};
     for (const auto& [field, name] : commands) // each prints its name, then the identifiers; two fail
-        f.env.platform.commands.*field = f.fake(name, "n=$(basename \"$0\"); echo \"$n output\"; cat '" + leak + "'; case $n in cpu|assertions) exit 1;; esac");
+        f.env.platform.commands.*field = f.fake(name, "n=$(basename \"$0\"); echo \"$n output\"; cat '" + leak
+                                                          + "'; case $n in cpu|assertions) exit 1;; esac");
     f.env.addTool("VDADecoderChecker", "cat '" + leak + "'");
     f.env.addTool("ListCodec.command", "echo 'Codec: Conexant CX20590'; cat '" + leak + "'");
-    writeFile(efi + "/OC/config.plist", ("<plist version=\"1.0\"><dict><key>SystemSerialNumber</key><string>" + serial + "</string><key>SystemUUID"
-                                         "</key><string>" + uuid + "</string><key>ROM</key><data>" + QString(mac).remove(':') + "</data></dict></plist>").toUtf8());
+    writeFile(efi + "/OC/config.plist", ("<plist version=\"1.0\"><dict><key>SystemSerialNumber</key><string>" + serial
+                                         + "</string><key>SystemUUID</key><string>" + uuid + "</string><key>ROM</key><data>"
+                                         + QString(mac).remove(':') + "</data></dict></plist>").toUtf8());
     f.env.platform.efiRoots = {efi};
     collectCPUFriendDump(f.ctx, f.work()); // without the script, only the note is left
     EXPECT_EQ(readText(w + "CPUFriend-Dump/CPUFriend-Dump-skipped.txt"), "CPUFriend-Dump.command was not found in bundled Resources/Tools. "
               "CPUFriend diagnostics were skipped, but the main SendToZantro.zip generation can continue.\n");
     EXPECT_EQ(f.log.lines, QStringList{"WARNING: CPUFriend-Dump.command not found; CPUFriend diagnostics skipped."});
-    const QString cpuFriend = f.env.addTool("CPUFriend-Dump", "cat '" + leak + "'; cat '" + leak + "' > \"$1/cpu.txt\"; cat '" + leak + "' > \"$1/cpu.plist\"");
+    const QString cpuFriend = f.env.addTool("CPUFriend-Dump", "cat '" + leak + "'; cat '" + leak + "' > \"$1/cpu.txt\"; cat '"
+                                                                  + leak + "' > \"$1/cpu.plist\"");
     QFile::setPermissions(cpuFriend, QFileDevice::ReadOwner); // found under its short name too, its execute bit given back
 
     collectSweepkitStyleDumps(f.ctx, f.work(), logs, kUsbReports);
@@ -79,17 +93,20 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndNoIdentifierReachesAFile)
     writeSystemInfo(f.ctx, w + "system-info.txt");
 
     EXPECT_EQ(f.log.lines.filter(QRegularExpression("^Dump ")),
-              QStringList({"Dump 1/9: pmset...", "Dump 2/9: boot-args...", "Dump 3/9: kernel/macOS/CPU...", "Dump 4/9: limited bootlog with timeout...",
-                           "Dump 5/9: video decode report...", "Dump 6/9: audio/codecs...", "Dump 7/9: sanitized system_profiler XML with timeout...",
+              QStringList({"Dump 1/9: pmset...", "Dump 2/9: boot-args...", "Dump 3/9: kernel/macOS/CPU...",
+                           "Dump 4/9: limited bootlog with timeout...", "Dump 5/9: video decode report...", "Dump 6/9: audio/codecs...",
+                           "Dump 7/9: sanitized system_profiler XML with timeout...",
                            "Dump 8/9: looking for already-mounted EFI to copy CLOVER/OC without password hangs...",
-                           "Dump 9/13: PCI/USB controller summary...", "Dump 10/13: USB power summary...", "Dump 11/13: filtered loaded kexts...",
-                           "Dump 12/13: power management details...", "Dump 13/13: privacy report..."}));
+                           "Dump 9/13: PCI/USB controller summary...", "Dump 10/13: USB power summary...",
+                           "Dump 11/13: filtered loaded kexts...", "Dump 12/13: power management details...",
+                           "Dump 13/13: privacy report..."}));
     const std::pair<const char*, const char*> starts[] = {{"Pmset.txt", "pmset output\n"}, {"Bootargs.txt", "bootargs output\n"},
         {"KernelVersion.txt", "kernel output\n"}, {"SystemVersion.txt", "system output\n"}, {"Cpu.txt", "Failure/timeout while running "},
         {"bootlog.txt", "bootlog output\n"}, {"SysDump-Zantro.spx", "profiler output\n"}, {"AudioCodecs.txt", "Codec: Conexant CX20590\n"},
         {"PCI-USB-Controllers.txt", "controllers"}, {"USBPower.txt", "usb power"}, {"OC-config.plist", "<?xml"},
         {"VDADecoderChecker.txt", "Velkor Video Decode Report\n"}, {"KextsLoaded.txt", "Velkor Filtered Loaded Kexts Report\n"},
-        {"PowerManagement.txt", "Velkor Power Management Report\n"}, {"FirmwareBoot.txt", "Velkor Firmware Boot Report\n\nBoot mode: legacy BIOS (no /sys/firmware/efi)\n"},
+        {"PowerManagement.txt", "Velkor Power Management Report\n"},
+        {"FirmwareBoot.txt", "Velkor Firmware Boot Report\n\nBoot mode: legacy BIOS (no /sys/firmware/efi)\n"},
         {"KernelWarnings.txt", "Velkor Kernel Warnings Report\n"}};
     for (const auto& [file, start] : starts)
         EXPECT_TRUE(readText(w + file).startsWith(start)) << file;
@@ -97,9 +114,11 @@ TEST(DumpSteps, RunTheThirteenStepsInOrderAndNoIdentifierReachesAFile)
     EXPECT_TRUE(QFileInfo(cpuFriend).isExecutable());
     // The privacy note goes to the logs folder, exactly, without a final line feed.
     EXPECT_EQ(readText(logs + "/privacy-redaction.txt"),
-              "Privacy redaction applied before ZIP creation:\n- SystemSerialNumber, SerialNumber, Serial Number (system), serial_number, BoardSerialNumber\n"
+              "Privacy redaction applied before ZIP creation:\n"
+              "- SystemSerialNumber, SerialNumber, Serial Number (system), serial_number, BoardSerialNumber\n"
               "- SmUUID, SystemUUID, Hardware UUID, platform_UUID, Provisioning UDID\n- MLB, ROM, MAC address and equivalent patterns\n"
-              "- EFI CLOVER/OC: sanitized config.plist only at root, without extra folders\n- ioreg.txt and SysDump-Zantro.spx sanitized before entering the ZIP");
+              "- EFI CLOVER/OC: sanitized config.plist only at root, without extra folders\n"
+              "- ioreg.txt and SysDump-Zantro.spx sanitized before entering the ZIP");
     for (const QString& file : filesBelow(f.work()))
         for (const QString& identifier : {serial, uuid, mac, QString(mac).replace(':', '-'), QString(mac).remove(':')})
             EXPECT_FALSE(readText(file).contains(identifier, Qt::CaseInsensitive)) << file.toStdString() << " holds " << identifier.toStdString();
@@ -149,13 +168,13 @@ TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
     const QString to = f.work() + "/report.txt";
 
     writeSystemInfo(f.ctx, to);
-    EXPECT_EQ(stamped(to), "Velkor\n\nDate: <stamp>\n\nIORegistry text dump: native ioreg.txt generated from live IOKit data; no Automation permission "
-                           "required\n\nProductName:\tmacOS\n\n\nFailure/timeout while running " + c.kernelIdentity.program + " \n\n"
-                           "Hardware:\n      Serial Number (system): XX-MASKED-XX-MASKED-XX\n");
+    EXPECT_EQ(stamped(to), "Velkor\n\nDate: <stamp>\n\nIORegistry text dump: native ioreg.txt generated from live IOKit data; "
+                           "no Automation permission required\n\nProductName:\tmacOS\n\n\nFailure/timeout while running "
+                           + c.kernelIdentity.program + " \n\nHardware:\n      Serial Number (system): XX-MASKED-XX-MASKED-XX\n");
     writePowerManagementReport(f.ctx, to);
-    EXPECT_EQ(stamped(to), "Velkor Power Management Report\nGenerated: <stamp>\n\n===== pmset -g =====\n hibernatemode 3\n\n\n===== pmset -g assertions "
-                           "=====\nFailure/timeout while running " + c.powerAssertions.program + " -g assertions\n\n===== pmset -g sched =====\n\n\n"
-                           "===== pmset -g cap =====\nS3 S4\n\n");
+    EXPECT_EQ(stamped(to), "Velkor Power Management Report\nGenerated: <stamp>\n\n===== pmset -g =====\n hibernatemode 3\n\n\n"
+                           "===== pmset -g assertions =====\nFailure/timeout while running " + c.powerAssertions.program
+                           + " -g assertions\n\n===== pmset -g sched =====\n\n\n===== pmset -g cap =====\nS3 S4\n\n");
     writeKextsLoadedReport(f.ctx, to);
     const QString kexts = "Velkor Filtered Loaded Kexts Report\nGenerated: <stamp>\n\n";
     EXPECT_EQ(stamped(to), kexts + "Failure/timeout while running /bin/sh -c printf 'zram 1 0\\n' | /usr/bin/grep -E -i 'usb|xhci'\n");
@@ -171,16 +190,18 @@ TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
     QFile::setPermissions(tool, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     c.displaysOverview = f.fake("displays", "exit 1");
     writeVDADecoderReport(f.ctx, to, tool);
-    EXPECT_EQ(stamped(to), video + "Bundled VDADecoderChecker: " + tool + "\n" + tool + ": POSIX shell script\n\nVDADecoderChecker output:\nHEVC: supported\n"
-                                   "  adapter\n\nSPDisplaysDataType fallback:\nFailure/timeout while running " + c.displaysOverview.program + " \n");
+    EXPECT_EQ(stamped(to), video + "Bundled VDADecoderChecker: " + tool + "\n" + tool + ": POSIX shell script\n\n"
+                                   "VDADecoderChecker output:\nHEVC: supported\n  adapter\n\nSPDisplaysDataType fallback:\n"
+                                   "Failure/timeout while running " + c.displaysOverview.program + " \n");
     writeScript(tool, "printf '\\n\\n'");
     writeVDADecoderReport(f.ctx, to, tool);
     EXPECT_TRUE(readText(to).contains("\n\nVDADecoderChecker output:\nNo output.\n\n"));
     // A tool that fails or cannot start is explained, and the fallback follows.
     writeScript(tool, "echo 'bad CPU type'; exit 86");
     writeVDADecoderReport(f.ctx, to, tool);
-    EXPECT_TRUE(readText(to).contains("\n\nVDADecoderChecker could not run on this macOS/architecture:\nCommand failed: " + tool + " \nbad CPU type\n\n\n"
-                                      "Fallback display report below was collected instead.\n\nSPDisplaysDataType fallback:\n"));
+    EXPECT_TRUE(readText(to).contains("\n\nVDADecoderChecker could not run on this macOS/architecture:\nCommand failed: " + tool
+                                      + " \nbad CPU type\n\n\nFallback display report below was collected instead.\n\n"
+                                      "SPDisplaysDataType fallback:\n"));
     writeVDADecoderReport(f.ctx, to, f.env.path("nowhere/VDADecoderChecker"));
     EXPECT_TRUE(readText(to).contains("VDADecoderChecker could not run on this macOS/architecture:\nCould not launch"));
 
@@ -201,7 +222,8 @@ TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
 
     const QByteArray pciRoot = node(2, 1, le<quint32>(0x0a0341d0) + le<quint32>(0)), end = node(0x7f, 0xff, {});
     const QByteArray disk = pciRoot + node(1, 1, QByteArray::fromHex("0017")) + node(3, 0x17, le<quint32>(1) + QByteArray(8, 0))
-        + node(4, 1, le<quint32>(1) + le<quint64>(0x800) + le<quint64>(0x100000) + QByteArray::fromHex("78563412cdab0120aabbccddeeff0011") + "\x02\x02")
+        + node(4, 1, le<quint32>(1) + le<quint64>(0x800) + le<quint64>(0x100000)
+                         + QByteArray::fromHex("78563412cdab0120aabbccddeeff0011") + "\x02\x02")
         + node(4, 4, utf16z("\\EFI\\OC\\OpenCore.efi")) + end;
     const QByteArray network = pciRoot + node(1, 1, QByteArray::fromHex("0003"))
         + node(3, 11, QByteArray::fromHex("b42e99aabbcc") + QByteArray(26, 0) + "\x01") + node(0x99, 2, "\xab") + end;
@@ -214,10 +236,12 @@ TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
     writeFile(vars + "Boot0002" + global, le<quint32>(7) + "\x01\x00");
     writeFile(vars + "BootNext-other-vendor", le<quint32>(7) + le<quint16>(1));
     writeFirmwareBootReport(f.env.platform.machineRoot, to);
-    EXPECT_EQ(readText(to), "Velkor Firmware Boot Report\n\nBoot mode: UEFI\nSecure Boot: enabled\nSetup mode: disabled\nBootCurrent: 000A\n"
-              "BootOrder: 000A,0001\n\nBoot entries:\n"
-              "  Boot0001: UEFI PXE: IPv4 Intel(R) Ethernet | PciRoot(0x0)/Pci(0x3,0x0)/MAC(XX:XX:XX:XX:XX:XX)/Path(153,2,ab) (inactive)\n  Boot0002: <malformed>\n"
-              "  Boot000A: OpenCore | PciRoot(0x0)/Pci(0x17,0x0)/NVMe(0x1)/HD(1,GPT,XX-MASKED-UUID,0x800,0x100000)/File(\\EFI\\OC\\OpenCore.efi)\n");
+    EXPECT_EQ(readText(to), "Velkor Firmware Boot Report\n\nBoot mode: UEFI\nSecure Boot: enabled\nSetup mode: disabled\n"
+              "BootCurrent: 000A\nBootOrder: 000A,0001\n\nBoot entries:\n"
+              "  Boot0001: UEFI PXE: IPv4 Intel(R) Ethernet | PciRoot(0x0)/Pci(0x3,0x0)/MAC(XX:XX:XX:XX:XX:XX)/Path(153,2,ab) (inactive)\n"
+              "  Boot0002: <malformed>\n"
+              "  Boot000A: OpenCore | PciRoot(0x0)/Pci(0x17,0x0)/NVMe(0x1)/HD(1,GPT,XX-MASKED-UUID,0x800,0x100000)"
+              "/File(\\EFI\\OC\\OpenCore.efi)\n");
 
     // Kernel warnings as the user reads them, else as root read them, else a note; a flood cut at 1 MiB.
     const QByteArray log = QByteArray("<6>[    1.000000] usb 1-2: new high-speed USB device SerialNumber: PLANTED\n").repeated(3000);
@@ -241,7 +265,8 @@ TEST(Reports, EachBlockOfEachReportInItsPlaceWithTheFailuresExplained)
 
     store->clear();
     writeKernelWarningsReport(f.ctx, to);
-    EXPECT_EQ(readText(to), header + "No warning or error lines: the kernel log is closed to this user and the administrator step handed none over.\n");
+    EXPECT_EQ(readText(to), header + "No warning or error lines: the kernel log is closed to this user and the administrator step "
+                                     "handed none over.\n");
 
     writeFile(f.env.path("kmsg.txt"), QByteArray(3 << 20, 'w').replace(QByteArray(100, 'w'), QByteArray(99, 'w') + '\n'));
     f.env.platform.commands.kernelWarningsDump = {"/bin/cat", {f.env.path("kmsg.txt")}};
@@ -267,7 +292,8 @@ TEST(EfiConfigCopy, TheFirstRootThatExistsGivesTheMaskedCopies)
 
     writeFile(f.work() + "/CLOVER-config.plist", "stale");
     copy({missing, second});
-    EXPECT_EQ(f.log.lines, QStringList({"CLOVER config.plist copied as CLOVER-config.plist and sanitized at root.", "OC config.plist not found on mounted EFI."}));
+    EXPECT_EQ(f.log.lines, QStringList({"CLOVER config.plist copied as CLOVER-config.plist and sanitized at root.",
+                                        "OC config.plist not found on mounted EFI."}));
     EXPECT_TRUE(maskedCopy(f.work() + "/CLOVER-config.plist"));
     EXPECT_EQ(readFile(second + "/CLOVER/config.plist"), kConfig);
 
@@ -286,7 +312,8 @@ TEST(EfiConfigCopy, TheFirstRootThatExistsGivesTheMaskedCopies)
     writeFile(second + "/OC/config.plist", kConfig);
     for (const auto& [what, make] : {std::pair{"a folder", "mkdir"}, {"a pipe", "mkfifo"}, {"a symbolic link", "ln -s /dev/zero"}}) {
         QDir(f.work()).removeRecursively();
-        ASSERT_EQ(runProcessRaw("/bin/sh", {"-c", QString("rm -rf config.plist && %1 config.plist").arg(make)}, second + "/CLOVER", 10).exitStatus, 0);
+        ASSERT_EQ(runProcessRaw("/bin/sh", {"-c", QString("rm -rf config.plist && %1 config.plist").arg(make)},
+                                second + "/CLOVER", 10).exitStatus, 0);
         try {
             copy({second});
             ADD_FAILURE() << what << ": no error";

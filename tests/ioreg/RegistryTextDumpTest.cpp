@@ -96,7 +96,8 @@ TEST(RegistryTextDump, TheStepWritesTheListingMaskedOrNothing)
     EXPECT_TRUE(QDir(f.work()).isEmpty());
 
     const auto registry = loadIoregTextFile(testData("registry/macbookpro11-2-ioreg.txt"));
-    TestRegistry::add(registry->root(), {}, {}, {{"IOName", "disk 40AB9C30-EF7B-5A82-AD83-AC2DEB2526B5"}, {"IONameMatch", QVariantList{"en0", "00:1b:63:84:45:e6"}}});
+    TestRegistry::add(registry->root(), {}, {}, {{"IOName", "disk 40AB9C30-EF7B-5A82-AD83-AC2DEB2526B5"},
+                                                 {"IONameMatch", QVariantList{"en0", "00:1b:63:84:45:e6"}}});
     f.env.platform.registry = registry;
     writeFallbackIORegTextStep(f.ctx, destination);
     const QString text = readText(destination);

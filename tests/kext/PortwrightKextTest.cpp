@@ -62,9 +62,11 @@ TEST(ControllerNaming, DriverClassesPersonalityNamesAndPortTemplates)
 
     QStringList ports;
     for (const USBPortMap& port : legacyUSBPortTemplatePorts(controller({}, 0x8086, 0x1e31)))
-        ports.append(QStringLiteral("%1@%2 %3 %4").arg(port.name, port.location, port.portData.toHex()).arg(port.connector) + port.comment + port.activeDevice);
-    EXPECT_EQ(ports, QStringList({"HS01@template 01000000 3", "HS02@template 02000000 3", "HS03@template 03000000 3", "HS04@template 04000000 3",
-                                  "SS01@template 05000000 3", "SS02@template 06000000 3", "SS03@template 07000000 3", "SS04@template 08000000 3"}));
+        ports.append(QStringLiteral("%1@%2 %3 %4").arg(port.name, port.location, port.portData.toHex()).arg(port.connector)
+                     + port.comment + port.activeDevice);
+    EXPECT_EQ(ports, QStringList({"HS01@template 01000000 3", "HS02@template 02000000 3", "HS03@template 03000000 3",
+                                  "HS04@template 04000000 3", "SS01@template 05000000 3", "SS02@template 06000000 3",
+                                  "SS03@template 07000000 3", "SS04@template 08000000 3"}));
     // Counts are the table's, not the highest port; a template may skip numbers.
     const auto pch = legacyUSBPortTemplate("8086_34ed");
     EXPECT_TRUE(pch && pch->count == 18u && pch->ports.back().port == 16u);
@@ -79,16 +81,20 @@ TEST(ControllerNaming, DriverClassesPersonalityNamesAndPortTemplates)
 TEST(PortwrightInfo, PersonalitiesAndReportForEveryKindOfController)
 {
     const QList<USBControllerMap> controllers{
-        controller("XHC1", 0x8086, 0xa36d, {port("SS01", littleEndianBytes(17)), port("HS02", littleEndianBytes(2)), port("HS01", littleEndianBytes(1)),
-                                            port("HS03", QByteArray()), port("HS04", littleEndianBytes(0))}),
-        controller("XHC2", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1))}), controller("", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1))}),
+        controller("XHC1", 0x8086, 0xa36d, {port("SS01", littleEndianBytes(17)), port("HS02", littleEndianBytes(2)),
+                                            port("HS01", littleEndianBytes(1)), port("HS03", QByteArray()),
+                                            port("HS04", littleEndianBytes(0))}),
+        controller("XHC2", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1))}),
+        controller("", 0x8086, 0xa36d, {port("HS01", littleEndianBytes(1))}),
         controller("XHC0", 0x1b36, 0x000d, {port("HS01", littleEndianBytes(1))}), controller("XHC5", 0x1b73, 0x1100),
-        controller("XHC7", 0x1b21, 0x2142, {port("HS01", QByteArray()), port("HS02", littleEndianBytes(0))}), controller("XHC", 0x8086, 0xa36d),
-        controller("PXSX", 0x1b21, 0x2142), controller("BAD", 0, 0x2142, {port("HS01", littleEndianBytes(1))})};
+        controller("XHC7", 0x1b21, 0x2142, {port("HS01", QByteArray()), port("HS02", littleEndianBytes(0))}),
+        controller("XHC", 0x8086, 0xa36d), controller("PXSX", 0x1b21, 0x2142),
+        controller("BAD", 0, 0x2142, {port("HS01", littleEndianBytes(1))})};
     const USBScanResult scan{controllers};
     const QVariantMap all = portwrightInfoDictionary(scan, "Mac").value("IOKitPersonalities").toMap();
-    EXPECT_EQ(all.keys(), QStringList({"AppleUSBXHCIPCI ASMedia_1B21_2142", "AppleUSBXHCIPCI FrescoLogic_1B73_1100", "AppleUSBXHCIPCI Vendor1B36_1B36_000D",
-                                       "AppleUSBXHCISPT Intel_8086_A36D", "Mac-USB_8086_a36d", "Mac-XHC", "Mac-XHC0", "Mac-XHC1", "Mac-XHC2", "Mac-XHC7"}));
+    EXPECT_EQ(all.keys(), QStringList({"AppleUSBXHCIPCI ASMedia_1B21_2142", "AppleUSBXHCIPCI FrescoLogic_1B73_1100",
+                                       "AppleUSBXHCIPCI Vendor1B36_1B36_000D", "AppleUSBXHCISPT Intel_8086_A36D",
+                                       "Mac-USB_8086_a36d", "Mac-XHC", "Mac-XHC0", "Mac-XHC1", "Mac-XHC2", "Mac-XHC7"}));
     EXPECT_EQ(all.value("Mac-USB_8086_a36d").toMap().value("IONameMatch"), "");
     EXPECT_EQ(all.value("AppleUSBXHCIPCI Vendor1B36_1B36_000D").toMap().value("model"), "1B36:000D");
     EXPECT_EQ(controllerVendorName(0x1022) + controllerVendorName(0x1912), "AMDRenesas");
@@ -105,10 +111,14 @@ TEST(PortwrightInfo, PersonalitiesAndReportForEveryKindOfController)
 
     // Every port is in the report, sorted by number, the empty one with nothing after "port=".
     const QString report = portwrightReport(scan);
-    for (const char* lines : {"Controller: XHC1@14000000\n", "  Ports: 5\n  HS03@14000003  port=  UsbConnector=3\n  HS04@14000004  port=00000000  UsbConnector=3\n"
-                              "  HS01@14000001  port=01000000  UsbConnector=3\n  HS02@14000002  port=02000000  UsbConnector=3\n  SS01@14000001  port=11000000  UsbConnector=3\n",
-                              "  Ports: 24 generated from internal controller template fallback.\n  HS01@template  port=01000000  UsbConnector=3\n",
-                              "  Ports: 0 - support personality only; no usable USB port tree or fallback template was available during collection.\n",
+    for (const char* lines : {"Controller: XHC1@14000000\n",
+                              "  Ports: 5\n  HS03@14000003  port=  UsbConnector=3\n  HS04@14000004  port=00000000  UsbConnector=3\n"
+                              "  HS01@14000001  port=01000000  UsbConnector=3\n  HS02@14000002  port=02000000  UsbConnector=3\n"
+                              "  SS01@14000001  port=11000000  UsbConnector=3\n",
+                              "  Ports: 24 generated from internal controller template fallback.\n"
+                              "  HS01@template  port=01000000  UsbConnector=3\n",
+                              "  Ports: 0 - support personality only; no usable USB port tree or fallback template was available "
+                              "during collection.\n",
                               "Controller: BAD@14000000\n", "  PCI ID: 0000:2142\n"}) // no identity: no personality, but reported
         EXPECT_TRUE(report.contains(lines)) << lines;
 }
@@ -146,8 +156,10 @@ TEST(PortwrightFiles, WritesTheBundleAndReportOrOnlyTheReasonOrFailsNamingTheFil
 
     QFile::remove(work + "/Portwright-report.txt");
     BrokenPlists truncated("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>"), empty{QByteArray()};
-    try { writePortwrightKext(scan, "Mac", truncated, work); ADD_FAILURE() << "an invalid Info.plist passed"; } catch (const CollectorError& error) {
-        EXPECT_TRUE(error.description().contains(info) && error.description().contains("not a valid property list")) << error.description().toStdString();
+    try { writePortwrightKext(scan, "Mac", truncated, work); ADD_FAILURE() << "an invalid Info.plist passed"; }
+    catch (const CollectorError& error) {
+        EXPECT_TRUE(error.description().contains(info) && error.description().contains("not a valid property list"))
+            << error.description().toStdString();
     }
     EXPECT_THROW(writePortwrightKext(scan, "Mac", empty, work), CollectorError);
     EXPECT_FALSE(QFile::exists(work + "/Portwright-report.txt"));
@@ -168,19 +180,22 @@ TEST(PortwrightStep, ScansThePlatformRegistryAndTakesItsModel)
     EXPECT_TRUE(readText(f.work() + "/Portwright-report.txt").startsWith("Portwright.kext was not generated.\n"));
 
     platform->properties["model"] = QByteArray("Q35\0", 4);
-    R::port(R::driver(built.pciController("XHC1", 0x1b36, 0x000d), "XHC1", "AppleUSBXHCIPCI", 0x14000000), "HS01", {{"port", littleEndianBytes(7)}});
+    R::port(R::driver(built.pciController("XHC1", 0x1b36, 0x000d), "XHC1", "AppleUSBXHCIPCI", 0x14000000), "HS01",
+            {{"port", littleEndianBytes(7)}});
     R::port(R::driver(built.pciController("XHC2", 0x1b36, 0x000e), "XHC2", "AppleUSBXHCIPCI", 0x15000000), "HS01",
             {{"port", littleEndianBytes(1)}, {"port-number-source", "inferred"}});
     f.env.platform.registry = built.registry();
     writeFile(f.env.toolsFolder() + "/usb.ids", "1b36  Red Hat, Inc.\n\t000d  QEMU XHCI Host Controller\n");
     generatePortwrightKext(f.ctx, f.work());
     const QString info = readText(f.work() + "/Portwright.kext/Contents/Info.plist");
-    for (const char* shown : {"<key>Q35-XHC1</key>", "<key>AppleUSBXHCIPCI Vendor1B36_1B36_000D</key>", "<string>Red Hat, Inc. QEMU XHCI Host Controller</string>"})
+    for (const char* shown : {"<key>Q35-XHC1</key>", "<key>AppleUSBXHCIPCI Vendor1B36_1B36_000D</key>",
+                              "<string>Red Hat, Inc. QEMU XHCI Host Controller</string>"})
         EXPECT_TRUE(info.contains(shown)) << shown;
     EXPECT_TRUE(readText(f.work() + "/Portwright-report.txt").contains("  HS01@00000007  port=07000000  UsbConnector=3\n"));
     // Guessed port numbers: one warning, naming the controller.
-    EXPECT_EQ(f.log.lines.filter("WARNING"), QStringList{"WARNING: The USB port numbers of controller XHC2@15000000 (1b36:000e) are inferred: neither its "
-                                                         "port layout nor the firmware gives them. Check them in Portwright-report.txt before using the kext."});
+    EXPECT_EQ(f.log.lines.filter("WARNING"),
+              QStringList{"WARNING: The USB port numbers of controller XHC2@15000000 (1b36:000e) are inferred: neither its port "
+                          "layout nor the firmware gives them. Check them in Portwright-report.txt before using the kext."});
 }
 
 // The whole bundle and report for the iMac18,3 registry. The golden files were checked by hand
@@ -198,8 +213,9 @@ TEST(PortwrightGolden, IMacRegistryGivesTheRecordedBundleAndReport)
 
 TEST(PCIUSBControllersReport, ListsControllersInScanOrderWithPortsByName)
 {
-    USBControllerMap first = controller("XHC1", 0x8086, 0xa36d, {port("SS1", littleEndianBytes(17)), port("HS10", littleEndianBytes(10), 255, "Keyboard"),
-                                                              port("HS2", littleEndianBytes(2)), port("HS01", QByteArray())}, "AppleUSBXHCISPT");
+    USBControllerMap first = controller("XHC1", 0x8086, 0xa36d,
+                                        {port("SS1", littleEndianBytes(17)), port("HS10", littleEndianBytes(10), 255, "Keyboard"),
+                                         port("HS2", littleEndianBytes(2)), port("HS01", QByteArray())}, "AppleUSBXHCISPT");
     first.ioNameMatch = "pci8086,a36d";
     first.usbDeviceName = "Intel Corporation Cannon Lake PCH USB 3.1 xHCI Host Controller";
     USBControllerMap second = controller("PXSX", 0x1b21, 0x2142);
@@ -227,7 +243,8 @@ TEST(USBReportFiles, ControllersFromTheRegistryAndPowerFromTheCommands)
     const QString to = f.env.path("Wörk 'q'/PCI-USB-Controllers.txt");
     QDir().mkpath(f.env.path("Wörk 'q'"));
     writePCIUSBControllersReport(f.ctx, to);
-    EXPECT_TRUE(readText(to).contains(QRegularExpression("^Generated: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$", QRegularExpression::MultilineOption)));
+    EXPECT_TRUE(readText(to).contains(QRegularExpression("^Generated: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000$",
+                                                         QRegularExpression::MultilineOption)));
     EXPECT_TRUE(readText(to).contains("    - HS01: connector=3, port=<01000000>, active=Stick XX:XX:XX:XX:XX:XX\n")) << readText(to).toStdString();
     f.env.platform.registry.reset();
     writePCIUSBControllersReport(f.ctx, to);
@@ -241,7 +258,8 @@ TEST(USBReportFiles, ControllersFromTheRegistryAndPowerFromTheCommands)
     writeUSBPowerReport(f.ctx, power);
     // Each output as it came, its own final line break included; bytes that are not UTF-8 come back as U+FFFD, with a note line.
     EXPECT_TRUE(readText(power).startsWith("Velkor USB Power Report\nGenerated: "));
-    EXPECT_EQ(readText(power).section('\n', 2), "\npmset -g:\nsleep 1\nSerial Number: XX-MASKED-XX\n\n\npmset -g assertions:\nFailure/timeout while running "
+    EXPECT_EQ(readText(power).section('\n', 2), "\npmset -g:\nsleep 1\nSerial Number: XX-MASKED-XX\n\n\npmset -g assertions:\n"
+                                                "Failure/timeout while running "
               + commands.usbPowerAssertions.commandLine() + "\n\nSPUSBDataType:\n" + QString::fromUtf8("bad \uFFFD bytes\n")
               + "[Velkor] This output held bytes that are not UTF-8; each such sequence is shown as U+FFFD.\n\n");
     commands.usbDeviceTree = {"/nonexistent/lsusb", {"-t"}};

@@ -73,7 +73,8 @@ private:
     QString value()
     {
         const size_t kind = below(5);
-        return kind == 0 ? hex(int(below(16))) : kind == 1 ? uuid() : kind == 2 ? text(int(below(4))) : pick({"C02XK1", "", "AAECAwQF", " spaced value ", "é"});
+        return kind == 0 ? hex(int(below(16))) : kind == 1 ? uuid() : kind == 2 ? text(int(below(4)))
+                                                                                : pick({"C02XK1", "", "AAECAwQF", " spaced value ", "é"});
     }
     QString variant(QString w)
     {

@@ -34,7 +34,8 @@ TEST(Masking, EveryIdentifierKindInEveryEncoding)
         QString masked;
     } rules[] = {
         // A line of its own: rule 3 masks the value, then rule 8 takes the mask's XX for a serial.
-        {"      Serial Number (system): C02XG0FDH7JY\n      Model: iMac\n", "      Serial Number (system): XX-MASKED-XX-MASKED-XX\n      Model: iMac\n"},
+        {"      Serial Number (system): C02XG0FDH7JY\n      Model: iMac\n",
+         "      Serial Number (system): XX-MASKED-XX-MASKED-XX\n      Model: iMac\n"},
         {"Hardware: Serial Number (system):\tW8A1B2C3 (x)", "Hardware: Serial Number (system):\tXX-MASKED-XX (x)"},
         {"Hardware UUID: 4C4C4544-0042-3510-8052-B4C04F4D3732\n", "Hardware UUID: XX-MASKED-XX\n"},
         {"  Provisioning UDID: 00008030-001A2D3E0C2B802E\n", "  Provisioning UDID: XX-MASKED-XX\n"},
@@ -55,7 +56,8 @@ TEST(Masking, EveryIdentifierKindInEveryEncoding)
         {"platform_uuidless\n", "platform_uuidless\n"},
         {"<key>MLB</key>\n\t<string>C02123456789ABC</string>\n<key>rOm</key><data>\n\tAAECAwQF\n\t</data>",
          "<key>MLB</key>\n\t<string>XX-MASKED-XX</string>\n<key>rOm</key><data>XX-MASKED-XX</data>"},
-        {"<key> Hardware UUID </key> <string>4C4C4544-0042-3510-8052-B4C04F4D3732</string>", "<key> Hardware UUID </key> <string>XX-MASKED-XX</string>"},
+        {"<key> Hardware UUID </key> <string>4C4C4544-0042-3510-8052-B4C04F4D3732</string>",
+         "<key> Hardware UUID </key> <string>XX-MASKED-XX</string>"},
         {"<key>Model</key><string>iMac18,3</string>", "<key>Model</key><string>iMac18,3</string>"},
         {items, QString(items).replace("C02XG0FDH7JY", "XX-MASKED-XX")},
     };
@@ -91,7 +93,8 @@ TEST(Masking, AFailingRuleOrEngineLimitFailsTheWholeTextAndABrokenPatternIsSkipp
     EXPECT_FALSE(tryMaskText("Serial Number: 1", rules).has_value());
     // ICU's replaceAll would stop at a stack overflow, copy the rest unchanged and report success.
     EXPECT_FALSE(tryMaskText(QString(400000, QLatin1Char('a')), {{QStringLiteral("(a|b)*c"), QStringLiteral("X")}}).has_value());
-    EXPECT_EQ(tryMaskText("(unclosed 0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9", {{QStringLiteral("(unclosed"), QStringLiteral("X")}, redactionRules()[3]}),
+    EXPECT_EQ(tryMaskText("(unclosed 0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9",
+                          {{QStringLiteral("(unclosed"), QStringLiteral("X")}, redactionRules()[3]}),
               QString("(unclosed XX-MASKED-UUID"));
     // The long s makes the matcher ask ICU, which fails with a stack too small for one state.
     const MaskingLimits tiny{1, std::nullopt};

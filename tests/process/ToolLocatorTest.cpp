@@ -20,7 +20,8 @@ TEST(ToolLocator, SearchOrderAndExecuteBitRepair)
     EXPECT_EQ(locator.executableCandidates("t"), QStringList({tools + "/t", bundle.resourcesPath + "/t", apps + "/t", home + "/Desktop/t",
                                                               "/usr/local/bin/t", "/opt/homebrew/bin/t", "/usr/bin/t", "/bin/t"}));
     const AppBundle onDesktop = AppBundle::atBundlePath(home + "/Desktop/Velkor.app", home);
-    EXPECT_EQ(ToolLocator(onDesktop).resourceCandidates("x"), QStringList({onDesktop.resourcesPath + "/Tools/x", onDesktop.resourcesPath + "/x", home + "/Desktop/x"}));
+    EXPECT_EQ(ToolLocator(onDesktop).resourceCandidates("x"),
+              QStringList({onDesktop.resourcesPath + "/Tools/x", onDesktop.resourcesPath + "/x", home + "/Desktop/x"}));
 
     writeFile(tools + "/patchmatic", "#!/bin/sh\n"); // not executable
     writeScript(apps + "/patchmatic", "exit 0");

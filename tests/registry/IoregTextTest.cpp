@@ -24,19 +24,24 @@ TEST(IoregTextLoader, ReadsEveryFormOfSavedRegistries)
         {"\"\"AirPort\" 2.0 \"x\"\"", QStringLiteral("\"AirPort\" 2.0 \"x\"")}, {"<\"|mbq\xfcK\">", QByteArray("|mbq\xfcK")},
         {"\"vendorid: 0x14e4\n\n  | indented\n\"", QStringLiteral("vendorid: 0x14e4\n\n  | indented\n")},
         {"\"J\x9Frgen\xD5s Mac\"", QStringLiteral("J\u00fcrgen\u2019s Mac")}, // Mac OS Roman
-        {"18446744073709551615", QVariant::fromValue<quint64>(std::numeric_limits<quint64>::max())}, {"<a**********c>", QByteArray("a**********c")},
-        {"9223372036854775807", QVariant::fromValue<qint64>(std::numeric_limits<qint64>::max())}, {"<\"iMac18,3\">", QByteArray("iMac18,3")},
+        {"18446744073709551615", QVariant::fromValue<quint64>(std::numeric_limits<quint64>::max())},
+        {"<a**********c>", QByteArray("a**********c")},
+        {"9223372036854775807", QVariant::fromValue<qint64>(std::numeric_limits<qint64>::max())},
+        {"<\"iMac18,3\">", QByteArray("iMac18,3")},
         {"Yes", QVariant(true)}, {"No", QVariant(false)}, {"<00e1f505>", QByteArray::fromHex("00e1f505")}, {"<>", QByteArray()},
         {"<\"pci8086,7270\",\"pciclass,0c0330\",\"XHC1\">", QByteArray("pci8086,7270\0pciclass,0c0330\0XHC1", 33)},
         {"<\"<dict ID=\"0\"><key>CH</key></dict>\">", QByteArray("<dict ID=\"0\"><key>CH</key></dict>")},
-        {"<\"a,b>c\",\"d\"\">", QByteArray("a,b>c\0d\"", 8)}, {"(1,\"x, y)\",<00ff>,Yes)", QVariantList{one, QStringLiteral("x, y)"), QByteArray::fromHex("00ff"), true}},
+        {"<\"a,b>c\",\"d\"\">", QByteArray("a,b>c\0d\"", 8)},
+        {"(1,\"x, y)\",<00ff>,Yes)", QVariantList{one, QStringLiteral("x, y)"), QByteArray::fromHex("00ff"), true}},
         {"{\"k\"=1,\"j\"=\"v\"}", QVariantMap{{"k", one}, {"j", QStringLiteral("v")}}},
         {"{\"DeviceName\"=,\"Serial\"=}", QVariantMap{{"DeviceName", QString()}, {"Serial", QString()}}},
-        {"[\"com.apple.driver.A\",\"com.apple.iokit.B\"]", QVariantList{QStringLiteral("com.apple.driver.A"), QStringLiteral("com.apple.iokit.B")}},
+        {"[\"com.apple.driver.A\",\"com.apple.iokit.B\"]",
+         QVariantList{QStringLiteral("com.apple.driver.A"), QStringLiteral("com.apple.iokit.B")}},
         {"({\"a\"=[<\"x\">,(2,{})]},[{\"b\"=(\"c)\")}],(),[])",
          QVariantList{QVariantMap{{"a", QVariantList{QByteArray("x"), QVariantList{QVariant::fromValue<qint64>(2), QVariantMap()}}}},
                       QVariantList{QVariantMap{{"b", QVariantList{QStringLiteral("c)")}}}}, QVariantList(), QVariantList()}},
-        {"{\"Battery\"=<\"<dict ID=\"0\">\">,\"list\"=(<\"a\",\"b\">)}", QVariantMap{{"Battery", QByteArray("<dict ID=\"0\">")}, {"list", QVariantList{QByteArray("a\0b", 3)}}}},
+        {"{\"Battery\"=<\"<dict ID=\"0\">\">,\"list\"=(<\"a\",\"b\">)}",
+         QVariantMap{{"Battery", QByteArray("<dict ID=\"0\">")}, {"list", QVariantList{QByteArray("a\0b", 3)}}}},
         {"(\"one\ntwo\",\"three\")", QVariantList{QStringLiteral("one\ntwo"), QStringLiteral("three")}},
         {"<" + longHex + ">", QByteArray(450000, '\x5a')}, // a 900 KB line
     };
@@ -96,7 +101,8 @@ TEST(IoregTextLoader, RejectsMalformedAndWronglySavedTextWithTheFileAndLine)
     const auto with = [&](const QByteArray& property) { return head + "      \"a\" = " + property + "\n" + tail; };
     QByteArray cut; // a listing whose lines a terminal cut at 80 columns
     for (int property = 0; property < 4; ++property)
-        cut += ("      \"IOKitDiagnostics" + QByteArray::number(property) + "\" = {\"Container allocation\"=7005282,\"Instance allocation\"=1}").left(80) + '\n';
+        cut += ("      \"IOKitDiagnostics" + QByteArray::number(property)
+                + "\" = {\"Container allocation\"=7005282,\"Instance allocation\"=1}").left(80) + '\n';
     const struct { QByteArray text; int line; const char* reason; } cases[] = {
         {"", 1, "no registry entry"}, {"just words\n", 1, "unexpected text"}, {with("{\"k\"=1"), 3, "unterminated dictionary"},
         {with("(1,2"), 3, "unterminated array"}, {with("[1,2"), 3, "unterminated set"}, {with("<00ff"), 3, "closing \">\""},
@@ -123,9 +129,11 @@ TEST(IoregTextLoader, RejectsMalformedAndWronglySavedTextWithTheFileAndLine)
     };
     for (const auto& malformed : cases) {
         SCOPED_TRACE(malformed.reason);
-        try { loadIoregText(malformed.text, QStringLiteral("saved.txt")); ADD_FAILURE() << "accepted"; } catch (const RegistryFormatError& error) {
+        try { loadIoregText(malformed.text, QStringLiteral("saved.txt")); ADD_FAILURE() << "accepted"; }
+        catch (const RegistryFormatError& error) {
             const QString text = error.description();
-            EXPECT_TRUE(text.startsWith(QStringLiteral("saved.txt:%1: ").arg(malformed.line)) && text.contains(malformed.reason)) << text.toStdString();
+            EXPECT_TRUE(text.startsWith(QStringLiteral("saved.txt:%1: ").arg(malformed.line)) && text.contains(malformed.reason))
+                << text.toStdString();
             EXPECT_EQ(error.line(), malformed.line);
         }
     }
@@ -144,16 +152,19 @@ TEST(IoregTextLoader, RejectsMalformedAndWronglySavedTextWithTheFileAndLine)
 TEST(IoregTextPrinter, DrawsTheTreeAndWritesValuesAsIoregDoes)
 {
     const Node root = entry("Root", "IORegistryEntry");
-    auto first = root->addChild(kIOServicePlane, "first", "A", {{"text", "a b"}, {"yes", true}, {"negative", QVariant::fromValue<qint64>(-2)},
-        {"names", QByteArray("ab\0cd\0", 6)}, {"model", QByteArray("iMac18,3")}, {"padded", QByteArray("ab\0\0", 4)}, {"bytes", QByteArray("\x01\xff", 2)},
-        {"quoted", QByteArray("a\"b\0", 4)}, {"list", QVariantList{QVariant::fromValue<qint64>(1), "x"}}, {"map", QVariantMap{{"k", false}}}}, "1,2");
+    auto first = root->addChild(kIOServicePlane, "first", "A",
+        {{"text", "a b"}, {"yes", true}, {"negative", QVariant::fromValue<qint64>(-2)}, {"names", QByteArray("ab\0cd\0", 6)},
+         {"model", QByteArray("iMac18,3")}, {"padded", QByteArray("ab\0\0", 4)}, {"bytes", QByteArray("\x01\xff", 2)},
+         {"quoted", QByteArray("a\"b\0", 4)}, {"list", QVariantList{QVariant::fromValue<qint64>(1), "x"}},
+         {"map", QVariantMap{{"k", false}}}}, "1,2");
     first->addChild(kIOServicePlane, "inner", "B");
     root->addChild(kIOServicePlane, "last", "C");
     bool truncated = true;
     EXPECT_EQ(printIoregText(TreeRegistry(root), kIOServicePlane, true, &truncated),
               "+-o Root  <class IORegistryEntry, id 0x100000100>\n  | {\n  | }\n  | \n"
               "  +-o first@1,2  <class A, id 0x100000101>\n  | | {\n  | |   \"bytes\" = <01ff>\n  | |   \"list\" = (1,\"x\")\n"
-              "  | |   \"map\" = {\"k\"=No}\n  | |   \"model\" = <\"iMac18,3\">\n  | |   \"names\" = <\"ab\",\"cd\">\n  | |   \"negative\" = -2\n  | |   \"padded\" = <61620000>\n"
+              "  | |   \"map\" = {\"k\"=No}\n  | |   \"model\" = <\"iMac18,3\">\n  | |   \"names\" = <\"ab\",\"cd\">\n"
+              "  | |   \"negative\" = -2\n  | |   \"padded\" = <61620000>\n"
               "  | |   \"quoted\" = <61226200>\n  | |   \"text\" = \"a b\"\n  | |   \"yes\" = Yes\n  | | }\n  | | \n"
               "  | +-o inner  <class B, id 0x100000102>\n  |     {\n  |     }\n  |     \n"
               "  +-o last  <class C, id 0x100000103>\n      {\n      }\n      \n");
@@ -171,5 +182,7 @@ TEST(IoregTextPrinter, TheListingToolRefusesWhatItDoesNotKnow)
     // Combined options as getopt takes them; a root without sysfs gives the bare platform.
     QTemporaryDir dir;
     const ProcessOutcome combined = runProcessRaw(tool, {"-lw0", "-pIOService", "--root", dir.path()}, std::nullopt, 30);
-    EXPECT_TRUE(combined.exitStatus == 0 && combined.output.contains("  +-o Linux  <class IOPlatformExpertDevice, id 0x100000101>\n")) << combined.output.toStdString();
+    EXPECT_TRUE(combined.exitStatus == 0
+                && combined.output.contains("  +-o Linux  <class IOPlatformExpertDevice, id 0x100000101>\n"))
+        << combined.output.toStdString();
 }

@@ -19,13 +19,15 @@ TEST(RegistryProperties, EachReaderTakesEverySpellingOfItsType)
         {"not UTF-8", QByteArray("\xff\xfe\0", 3)}, {"hex", " 0x1F "}, {"upper X", "0X1F"}, {"decimal", "42"}, {"bare", "0x"},
         {"too large", "9223372036854775808"}, {"smallest", "-9223372036854775808"}, {"two bytes", QByteArray::fromHex("0501")},
         {"number", qint64(7)}, {"beyond 32 bits", qint64(1) << 40}, {"negative", qint64(-1)}, {"fraction", 3.7}, {"flag", true},
-        {"largest unsigned", QVariant::fromValue(std::numeric_limits<quint64>::max())}, {"map", QVariantMap{{"k", 1}}}, {"hash", QVariantHash{{"k", 1}}}});
+        {"largest unsigned", QVariant::fromValue(std::numeric_limits<quint64>::max())}, {"map", QVariantMap{{"k", 1}}},
+        {"hash", QVariantHash{{"k", 1}}}});
     for (const auto& [key, text] : std::initializer_list<std::pair<const char*, const char*>>{
              {"text", "Mini"}, {"data", "iMac18,3"}, {"empty", "-"}, {"only NUL", "-"}, {"not UTF-8", "-"}, {"number", "-"}, {"missing", "-"}})
         EXPECT_EQ(p.text(key, "-"), text) << key;
     for (const auto& [key, number] : std::initializer_list<std::pair<const char*, std::optional<qint64>>>{
-             {"hex", 31}, {"upper X", {}}, {"decimal", 42}, {"bare", {}}, {"empty", {}}, {"too large", {}}, {"two bytes", 261}, {"flag", {}},
-             {"smallest", std::numeric_limits<qint64>::min()}, {"number", 7}, {"largest unsigned", -1}, {"fraction", 3}, {"map", {}}, {"missing", {}}})
+             {"hex", 31}, {"upper X", {}}, {"decimal", 42}, {"bare", {}}, {"empty", {}}, {"too large", {}}, {"two bytes", 261},
+             {"flag", {}}, {"smallest", std::numeric_limits<qint64>::min()}, {"number", 7}, {"largest unsigned", -1},
+             {"fraction", 3}, {"map", {}}, {"missing", {}}})
         EXPECT_EQ(p.number(key), number) << key;
     for (const auto& [key, bytes] : std::initializer_list<std::pair<const char*, std::optional<QByteArray>>>{
              {"two bytes", QByteArray::fromHex("0501")}, {"number", QByteArray::fromHex("07000000")}, {"beyond 32 bits", {}}, {"negative", {}},
@@ -68,7 +70,8 @@ TEST(RegistryWalk, VisitsInPreOrderWithinItsLimitsAndTellsWhatFollows)
 // Far deeper and wider than any recursion could go, and cycles: walked, printed and released.
 TEST(RegistryWalk, DeepChainsWideTreesAndCyclesEnd)
 {
-    const auto walk = [](const std::shared_ptr<TreeRegistryNode>& from, const RegistryWalkLimits& limits = {}, const QString& plane = kIOServicePlane) {
+    const auto walk = [](const std::shared_ptr<TreeRegistryNode>& from, const RegistryWalkLimits& limits = {},
+                         const QString& plane = kIOServicePlane) {
         return walkRegistry(*TreeRegistry(from).rootEntry(), plane, limits, [](const RegistryVisit&) { return true; });
     };
     auto deep = std::make_shared<TreeRegistryNode>();

@@ -93,8 +93,9 @@ TEST(BundledTools, TheHardwareListingsNameTheDevicesAndNoIdentifier)
         EXPECT_FALSE((xml + text + drivers).contains(identifier, Qt::CaseInsensitive)) << identifier;
 
     const QString codecs = run("/bin/bash", {builtTool("ListCodec.command"), "--root", m.path()});
-    EXPECT_TRUE(codecs.startsWith("card0 (PCH) codec#0\nCodec: Realtek ALC892\n  Address: 0\n  Vendor Id: 0x10ec0892\n  Subsystem Id: "
-                                  "0x1458a002\n  Revision Id: 0x100302\n\ncard0 (PCH) codec#2\nCodec: Intel Kabylake HDMI\n")) << codecs.toStdString();
+    EXPECT_TRUE(codecs.startsWith("card0 (PCH) codec#0\nCodec: Realtek ALC892\n  Address: 0\n  Vendor Id: 0x10ec0892\n"
+                                  "  Subsystem Id: 0x1458a002\n  Revision Id: 0x100302\n\n"
+                                  "card0 (PCH) codec#2\nCodec: Intel Kabylake HDMI\n")) << codecs.toStdString();
     EXPECT_TRUE(codecs.contains("\n===== card0 codec#2 full listing =====\n" + readText(testData("dumps/asound/card0/codec#2"))));
     writeFile(m.filePath("proc/asound/card0/codec#0"), "Codec: Broken\n" + QByteArray(600 * 1024, 'x')); // a broken driver's endless listing is cut
     const QString cut = run("/bin/bash", {builtTool("ListCodec.command"), "--root", m.path()});
@@ -128,10 +129,12 @@ TEST(BundledTools, PowerToolsReportWhatTheMachineHasAndSayWhatIsMissing)
     EXPECT_TRUE(readText(folder + "/processor.txt").contains("i7-8700\n") && !readText(folder + "/processor.txt").contains("PLANTED1"));
     EXPECT_THROW(run("/bin/bash", {builtTool("CPUFriend-Dump.command"), m.filePath("proc/cpuinfo/sub")}), CollectorError); // unwritable
 
-    for (const auto& [name, value] : {std::pair{"power/state", "freeze mem disk\n"}, {"power/mem_sleep", "s2idle [deep]\n"}, {"class/rtc/rtc0/wakealarm", "1796000000\n"}})
+    for (const auto& [name, value] : {std::pair{"power/state", "freeze mem disk\n"}, {"power/mem_sleep", "s2idle [deep]\n"},
+                                      {"class/rtc/rtc0/wakealarm", "1796000000\n"}})
         writeFile(m.filePath("sys/") + name, value);
     const QString tool = builtTool("power-settings");
-    EXPECT_EQ(run(tool, {"--root", m.path(), "-g", "cap"}), "Capabilities for this machine:\n sleep states: freeze mem disk\n suspend modes: s2idle [deep]\n");
+    EXPECT_EQ(run(tool, {"--root", m.path(), "-g", "cap"}),
+              "Capabilities for this machine:\n sleep states: freeze mem disk\n suspend modes: s2idle [deep]\n");
     EXPECT_EQ(run(tool, {"--root", m.path(), "-g", "sched"}), "Scheduled wake (rtc0): 2026-11-30 00:53:20 +0000\n");
     // No source of assertions at all is a failure; the USB report's tools never fail for what a machine lacks.
     EXPECT_THROW(run(tool, {"--root", m.path(), "-g", "assertions"}), CollectorError);

@@ -17,9 +17,11 @@ TEST(CommandCapture, FileHoldsTheOutputMaskedInPiecesOrTheFailureTextAndTheNotes
     const QString target = dir.filePath("out.txt");
     const QString warning = "WARNING: out.txt: /bin/sh wrote bytes that are not UTF-8; they are shown as U+FFFD.";
     const struct { StockCommand command; QString file; QStringList log = {}; } cases[] = {
-        {{"/bin/sh", {"-c", "echo en0 00:1b:63:84:45:e6; exit 1"}}, "Failure/timeout while running /bin/sh -c echo en0 XX:XX:XX:XX:XX:XX; exit 1\n"
-                                                                    "Command failed: /bin/sh -c echo en0 XX:XX:XX:XX:XX:XX; exit 1\nen0 XX:XX:XX:XX:XX:XX\n\n"},
-        {{"/bin/sh", {"-c", "printf 'OEM \\351t\\351 12345678-1234-1234-1234-123456789ABC\\n'"}}, "OEM \uFFFDt\uFFFD XX-MASKED-UUID\n" + kNotUtf8Note + "\n", {warning}},
+        {{"/bin/sh", {"-c", "echo en0 00:1b:63:84:45:e6; exit 1"}},
+         "Failure/timeout while running /bin/sh -c echo en0 XX:XX:XX:XX:XX:XX; exit 1\n"
+         "Command failed: /bin/sh -c echo en0 XX:XX:XX:XX:XX:XX; exit 1\nen0 XX:XX:XX:XX:XX:XX\n\n"},
+        {{"/bin/sh", {"-c", "printf 'OEM \\351t\\351 12345678-1234-1234-1234-123456789ABC\\n'"}},
+         "OEM \uFFFDt\uFFFD XX-MASKED-UUID\n" + kNotUtf8Note + "\n", {warning}},
         // A property list is masked whole; an output without a final line feed gets one before the note.
         {{"/bin/sh", {"-c", "printf '<key>IOPlatformSerialNumber</key><string>C02XK1ABCD12\\377</string>'"}},
          "<key>IOPlatformSerialNumber</key><string>XX-MASKED-XX</string>\n" + kNotUtf8Note + "\n", {warning}},
@@ -55,7 +57,8 @@ TEST(CommandCapture, FileHoldsTheOutputMaskedInPiecesOrTheFailureTextAndTheNotes
     const QByteArray output = QByteArray("line \xFF en0 00:1b:63:84:45:e6\n").repeated(50) + "\xFF\xFE";
     writeMaskedOutput(target, output, 64, output.size());
     EXPECT_EQ(readText(target), QString::fromUtf8("line \uFFFD en0 XX:XX:XX:XX:XX:XX\n").repeated(50) + QString::fromUtf8("\uFFFD\uFFFD\n")
-                                    + "[Velkor] Output cut here, after 1452 bytes: the tool wrote more than Velkor keeps of one tool's output, and was stopped.\n"
+                                    + "[Velkor] Output cut here, after 1452 bytes: the tool wrote more than Velkor keeps of one "
+                                      "tool's output, and was stopped.\n"
                                     + kNotUtf8Note + "\n");
 }
 

@@ -113,6 +113,7 @@ TEST(USBScanRules, ClassCodesIdentitiesNamesLocationsAndInferredPortNumbers)
     EXPECT_EQ(usbscan::registryName({{"name", QByteArray("\xff\xfe", 2)}}, "Cls"), "Cls");
     EXPECT_EQ(usbscan::shortName("  HS01 \n"), "HS01");
     EXPECT_EQ(usbscan::shortName(" HS01 @1"), " HS01 ");
-    for (const auto& [name, location, number] : {std::tuple{"HS03", "", 3}, {"SS03", "0", 19}, {"SSP1", "zz", 17}, {"USR2", "", 2}, {"HS03", "14,1f,", 31}})
+    for (const auto& [name, location, number] :
+         {std::tuple{"HS03", "", 3}, {"SS03", "0", 19}, {"SSP1", "zz", 17}, {"USR2", "", 2}, {"HS03", "14,1f,", 31}})
         EXPECT_EQ(usbscan::inferredPortNumber(name, location), number) << name << " at " << location;
 }

@@ -30,15 +30,17 @@ TEST(USBSysfsScan, PortNumbersNamesConnectorsAndPersonalitiesFromLinux)
                                   "SS01=5/3 inferred", "SS02=6/3 inferred", "SS03=7/3 inferred", "SS04=8/3 inferred"};
     const struct { const char* what; std::function<void(const QString&)> change; QStringList necPorts, personalities, reportHas; } variants[] = {
         {"as captured: the NEC controller's layout is unknown to an ordinary user", [](const QString&) {}, inferred, {"Mac-S00:8", "Mac-SA0:12"},
-         {"  Port numbers: inferred - neither the controller's port layout nor the firmware gives them; USB 2 ports are counted first, then USB 3 ports.",
+         {"  Port numbers: inferred - neither the controller's port layout nor the firmware gives them; "
+          "USB 2 ports are counted first, then USB 3 ports.",
           "  HS06@14C00000  port=0c000000  UsbConnector=0 (left out of the kext: the firmware marks it \"not used\")",
           "  SS06@14600000  port=06000000  UsbConnector=3 (left out of the kext: the firmware marks it \"not used\")",
           "  HS01@00100000  port=01000000  UsbConnector=3 active=QEMU USB Mouse (port number inferred)"}},
         {"firmware port names the scanner does not take", [](const QString& root) {
              for (const QString name : {"HS01", "HS02", "HS03", "HS04"})
                  renameFirmwareNode(root, name, "PO" + name.right(2));
-         }, inferred, {"Mac-S00:8", "Mac-SA0:12"}, {"  HS01@14700000  port=07000000  UsbConnector=3 active=QEMU USB Keyboard (named HS01 in place of the "
-                                               "firmware's name PO01, which macOS does not take as a port name)"}},
+         }, inferred, {"Mac-S00:8", "Mac-SA0:12"},
+         {"  HS01@14700000  port=07000000  UsbConnector=3 active=QEMU USB Keyboard (named HS01 in place of the "
+          "firmware's name PO01, which macOS does not take as a port name)"}},
         {"two controllers the firmware names alike", [](const QString& root) {
              renameFirmwareNode(root, "SA0_", "PXSX"), renameFirmwareNode(root, "S00_", "PXSX");
          }, inferred, {"Mac-PXSX_00000000:8", "Mac-PXSX_14000000:12"},
@@ -54,14 +56,16 @@ TEST(USBSysfsScan, PortNumbersNamesConnectorsAndPersonalitiesFromLinux)
         SCOPED_TRACE(variant.what);
         QTemporaryDir dir;
         variant.change(velkor::testing::extractSysfsCapture(dir.path()));
-        const USBScanResult scan = NativeUSBTreeScanner(*buildSysfsRegistry(dir.path()),
-                                                        AppBundle::atBundlePath(velkor::testing::testData("usb/bundle/Velkor.app"), "/nonexistent")).scan();
+        const USBScanResult scan = NativeUSBTreeScanner(
+            *buildSysfsRegistry(dir.path()),
+            AppBundle::atBundlePath(velkor::testing::testData("usb/bundle/Velkor.app"), "/nonexistent")).scan();
         ASSERT_EQ(scan.controllers.size(), 2);
         QStringList necPorts, qemuPorts; // "NAME=number/connector" and what the registry could not tell for certain
         for (const auto& [controller, summary] : {std::pair{&scan.controllers[0], &necPorts}, {&scan.controllers[1], &qemuPorts}}) {
             for (const USBPortMap& port : controller->ports)
-                summary->append(QStringLiteral("%1=%2/%3").arg(port.name).arg(portNumber(port)).arg(port.connector) + (port.numberInferred ? " inferred" : "")
-                                + (port.connectorInferred ? " connector inferred" : "") + (port.leftOutReason.isEmpty() ? "" : " left out"));
+                summary->append(QStringLiteral("%1=%2/%3").arg(port.name).arg(portNumber(port)).arg(port.connector)
+                                + (port.numberInferred ? " inferred" : "") + (port.connectorInferred ? " connector inferred" : "")
+                                + (port.leftOutReason.isEmpty() ? "" : " left out"));
         }
         EXPECT_EQ(scan.controllers[0].usbDeviceName, "NEC Corporation uPD720200 USB 3.0 Host Controller");
         EXPECT_EQ(necPorts, variant.necPorts);
@@ -73,7 +77,8 @@ TEST(USBSysfsScan, PortNumbersNamesConnectorsAndPersonalitiesFromLinux)
         QStringList personalities; // each with its number of ports: the "not used" ones stay out
         for (const auto& [name, personality] : all.asKeyValueRange())
             if (name.startsWith("Mac-"))
-                personalities.append(name + ':' + QString::number(personality.toMap().value("IOProviderMergeProperties").toMap().value("ports").toMap().size()));
+                personalities.append(name + ':' + QString::number(personality.toMap().value("IOProviderMergeProperties").toMap()
+                                                                      .value("ports").toMap().size()));
         EXPECT_EQ(personalities, variant.personalities);
         const QString report = portwrightReport(scan, "Mac");
         for (const QString& line : variant.reportHas)

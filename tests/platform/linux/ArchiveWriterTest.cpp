@@ -35,8 +35,10 @@ TEST(ArchiveWriter, KeepsTheTopFolderModesAndLinksAndFailsWithoutALeftover)
     QDir().mkpath(work + "/empty");
     const QString archive = dir.filePath("SendToZantro.zip");
     EXPECT_EQ(archiveError(work, archive), "(no error)");
-    EXPECT_EQ(zipEntries(archive).join(", "), QString::fromUtf8("SendToZantro_Work/, SendToZantro_Work/ACPI/, SendToZantro_Work/ACPI/DSDT.aml, SendToZantro_Work/empty/, "
-                                                    "SendToZantro_Work/link-out, SendToZantro_Work/name with 'quote' and é.txt, SendToZantro_Work/tool.command"));
+    EXPECT_EQ(zipEntries(archive).join(", "),
+              QString::fromUtf8("SendToZantro_Work/, SendToZantro_Work/ACPI/, SendToZantro_Work/ACPI/DSDT.aml, SendToZantro_Work/empty/, "
+                                "SendToZantro_Work/link-out, SendToZantro_Work/name with 'quote' and é.txt, "
+                                "SendToZantro_Work/tool.command"));
     QTemporaryDir unpacked;
     runProcess("/usr/bin/unzip", {"-q", archive, "-d", unpacked.path()}, std::nullopt, 30);
     EXPECT_EQ(QFileInfo(unpacked.filePath("SendToZantro_Work/link-out")).symLinkTarget(), dir.filePath("secret.txt"));

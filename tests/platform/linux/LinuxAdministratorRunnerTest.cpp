@@ -54,7 +54,8 @@ TEST_F(LinuxAdministratorRunnerTest, OthersThanRootGoThroughPkexecWhoseOwnOutcom
     // From a terminal, and not as root, the log says where the password may be asked.
     EXPECT_EQ(LinuxAdministratorRunner({false, "/usr/bin/pkexec", {}, true}).promptNotice(),
               "Velkor was started from a terminal: if no password window appears, type the administrator password in that terminal.");
-    EXPECT_EQ(LinuxAdministratorRunner({true, "/p", {}, true}).promptNotice() + LinuxAdministratorRunner({false, "/p", {}, false}).promptNotice(), "");
+    EXPECT_EQ(LinuxAdministratorRunner({true, "/p", {}, true}).promptNotice()
+                  + LinuxAdministratorRunner({false, "/p", {}, false}).promptNotice(), "");
     // The path reaches pkexec as one argument; the collection runs it from its worker thread.
     LinuxAdministratorRunner runner = throughPkexec("exec \"$@\"");
     AdministratorRunOutput output;
@@ -130,13 +131,19 @@ TEST_F(LinuxAdministratorRunnerTest, TheInstalledHelperRunsOnlyVelkorsOwnScript)
     // velkor writes the script under its own process id and runs the helper as its child.
     const std::pair<const char*, const char*> cases[] = {
         {"", "0 ran as 0\n"}, {"mv \"$s\" \"$s.real\"; ln -s \"$s.real\" \"$s\"; ", "2 velkor-admin: not a regular file"},
-        {"rm \"$s\"; mkfifo \"$s\"; ", "2 velkor-admin: not a regular file"}, {"chmod 755 \"$1\"; ", "2 velkor-admin: not in a private folder of the asking user"},
-        {"chown 65534 \"$s\"; ", "2 velkor-admin: not the asking user's file"}, {"s=\"$1/template\"; ", "2 velkor-admin: not Velkor's setup script"}};
+        {"rm \"$s\"; mkfifo \"$s\"; ", "2 velkor-admin: not a regular file"},
+        {"chmod 755 \"$1\"; ", "2 velkor-admin: not in a private folder of the asking user"},
+        {"chown 65534 \"$s\"; ", "2 velkor-admin: not the asking user's file"},
+        {"s=\"$1/template\"; ", "2 velkor-admin: not Velkor's setup script"}};
     for (const auto& [prepare, expected] : cases) {
         ASSERT_EQ(::chmod(QFile::encodeName(scripts).constData(), 0700), 0);
-        const QString run = "s=\"$1/quorvexgen_privileged_setup_$$.sh\"; cp \"$1/template\" \"$s\"; " + QString(prepare) + "\"$0\" \"$s\"; ";
-        const ProcessOutcome outcome = runProcessRaw(contents + "/MacOS/velkor", {"-c", run + "status=$?; rm -f \"$s\" \"$s.real\"; exit $status", helper, scripts}, std::nullopt, 30);
-        EXPECT_TRUE((QByteArray::number(outcome.exitStatus) + " " + outcome.output).startsWith(expected)) << prepare << ": " << outcome.output.toStdString();
+        const QString run = "s=\"$1/quorvexgen_privileged_setup_$$.sh\"; cp \"$1/template\" \"$s\"; " + QString(prepare)
+                            + "\"$0\" \"$s\"; ";
+        const ProcessOutcome outcome = runProcessRaw(
+            contents + "/MacOS/velkor", {"-c", run + "status=$?; rm -f \"$s\" \"$s.real\"; exit $status", helper, scripts},
+            std::nullopt, 30);
+        EXPECT_TRUE((QByteArray::number(outcome.exitStatus) + " " + outcome.output).startsWith(expected))
+            << prepare << ": " << outcome.output.toStdString();
     }
     EXPECT_EQ(runProcessRaw(helper, {scripts + "/template"}, std::nullopt, 30).output, "velkor-admin: only Velkor may run this\n"); // any other asker
     EXPECT_EQ(runProcessRaw(helper, {}, std::nullopt, 30).output, "velkor-admin: usage: velkor-admin SCRIPT\n");

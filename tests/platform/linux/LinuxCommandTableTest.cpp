@@ -33,16 +33,19 @@ TEST(LinuxCommandTable, OnThisMachineEveryDumpHasRealContentAndNoIdentifier)
     for (const char* name : {"Bootargs.txt", "KernelVersion.txt", "bootlog.txt", "AudioCodecs.txt", "KernelWarnings.txt"})
         EXPECT_FALSE(readText(w + name).startsWith("Failure/timeout while running ")) << name;
     const std::pair<const char*, QString> fragments[] = {
-        {"KextsLoaded.txt", "\nPCI devices (address, class, vendor:device, subsystem vendor:device, driver):\n"}, {"FirmwareBoot.txt", "\nBoot mode: "},
-        {"SystemVersion.txt", "PRETTY_NAME="}, {"VDADecoderChecker.txt", "\nVDADecoderChecker output:\n"}, {"system-info.txt", "\n\nLinux "}, {"Pmset.txt", "System-wide power settings:\n"},
-        {"PowerManagement.txt", "===== pmset -g =====\nSystem-wide power settings:\n"}, {"USBPower.txt", "\nSystem sleep states:\n/sys/power/state: "},
+        {"KextsLoaded.txt", "\nPCI devices (address, class, vendor:device, subsystem vendor:device, driver):\n"},
+        {"FirmwareBoot.txt", "\nBoot mode: "}, {"SystemVersion.txt", "PRETTY_NAME="},
+        {"VDADecoderChecker.txt", "\nVDADecoderChecker output:\n"}, {"system-info.txt", "\n\nLinux "},
+        {"Pmset.txt", "System-wide power settings:\n"}, {"PowerManagement.txt", "===== pmset -g =====\nSystem-wide power settings:\n"},
+        {"USBPower.txt", "\nSystem sleep states:\n/sys/power/state: "},
         {"CPUFriend-Dump/summary.txt", "CPU power-management summary\n"}};
     for (const auto& [name, fragment] : fragments)
         EXPECT_TRUE(readText(w + name).contains(fragment)) << name;
     EXPECT_EQ(readText(w + "KernelVersion.txt"), maskText(readText("/proc/version").section('\n', 0, 0).section(';', 0, 0)) + "\n");
     EXPECT_EQ(readText(w + "Bootargs.txt"), maskText(readText("/proc/cmdline")));
     const QString cpu = readText("/proc/cpuinfo");
-    EXPECT_TRUE(!cpu.contains("model name") || readText(w + "Cpu.txt") == cpu.mid(cpu.indexOf("model name")).section('\n', 0, 0).section(':', 1).trimmed() + "\n");
+    EXPECT_TRUE(!cpu.contains("model name")
+                || readText(w + "Cpu.txt") == cpu.mid(cpu.indexOf("model name")).section('\n', 0, 0).section(':', 1).trimmed() + "\n");
     EXPECT_EQ(f.env.platform.propertyLists->validationError(w + "SysDump-Zantro.spx"), std::nullopt);
     EXPECT_FALSE(readText(w + "USBPower.txt").contains("Failure/timeout while running " + f.env.platform.commands.usbDeviceTree.program));
 

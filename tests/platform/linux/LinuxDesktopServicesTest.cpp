@@ -35,7 +35,8 @@ TEST(LinuxDesktopServices, RevealingAndNotifyingGoThroughTheDesktopOrTheLogSaysW
 {
     QProcess bus; // ended when it goes
     bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(bus.waitForStarted(5000) && QTest::qWaitFor([&] { return bus.canReadLine(); }, 5000)) << "dbus-daemon: scripts/install-dependencies.sh";
+    ASSERT_TRUE(bus.waitForStarted(5000) && QTest::qWaitFor([&] { return bus.canReadLine(); }, 5000))
+        << "dbus-daemon: scripts/install-dependencies.sh";
     const QString address = QString::fromUtf8(bus.readLine()).trimmed();
     QTemporaryDir dir;
     QStringList advice;
@@ -68,7 +69,8 @@ TEST(LinuxDesktopServices, RevealingAndNotifyingGoThroughTheDesktopOrTheLogSaysW
     revealWith("/bin/false", archive);
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 5000));
-    LinuxDesktopServices(QDBusConnection::connectToBus(address, "program"), "/bin/false").notify("SendToZantro.zip is ready", "~/Desktop/SendToZantro.zip");
+    LinuxDesktopServices(QDBusConnection::connectToBus(address, "program"), "/bin/false")
+        .notify("SendToZantro.zip is ready", "~/Desktop/SendToZantro.zip");
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown.size() == 2; }, 5000));
     EXPECT_EQ(shown, QStringList({QUrl::fromLocalFile(archive).toString(), "SendToZantro.zip is ready|~/Desktop/SendToZantro.zip"}));
     EXPECT_TRUE(advice.isEmpty());

@@ -34,7 +34,8 @@ static QString settleInChild(const std::map<const char*, QByteArray>& environmen
         gid_t groups[64];
         const int count = std::max(::getgroups(64, groups), 0);
         const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-        QString facts = QString("ids=%1 %2 %3 %4 rootgroup=%5 ").arg(::getuid()).arg(::geteuid()).arg(::getgid()).arg(::getegid()).arg(std::find(groups, groups + count, 0) != groups + count);
+        QString facts = QString("ids=%1 %2 %3 %4 rootgroup=%5 ").arg(::getuid()).arg(::geteuid()).arg(::getgid()).arg(::getegid())
+                            .arg(std::find(groups, groups + count, 0) != groups + count);
         facts += QString("regainsroot=%1 home=%2 cwd=%3 ").arg(::setuid(0) == 0).arg(QDir::homePath(), QDir::currentPath());
         facts += "desktop=" + desktop + " runtime=" + qEnvironmentVariable("XDG_RUNTIME_DIR") + " note=" + note;
         ::_exit(::write(channel[1], facts.toUtf8().constData(), size_t(facts.toUtf8().size())) > 0 ? 0 : 1);

@@ -41,7 +41,8 @@ static QStringList portSummary(const TreeRegistry& registry, const QString& pci,
     });
     for (const auto& port : controller->serviceChildren.at(0)->serviceChildren)
         summary << QString("%1=%2/%3").arg(port->name).arg(littleEndianValue(port->properties.value("port").toByteArray()))
-                           .arg(port->properties.value("UsbConnector").toLongLong()) + (port->serviceChildren.empty() ? "" : ":" + port->serviceChildren.front()->name);
+                           .arg(port->properties.value("UsbConnector").toLongLong())
+                       + (port->serviceChildren.empty() ? "" : ":" + port->serviceChildren.front()->name);
     return summary;
 }
 
@@ -79,28 +80,34 @@ TEST(SysfsRegistry, NodesAndPropertiesAsSysfsAndTheFirmwareDescribeThem)
     EXPECT_EQ(functions, (QStringList{"S00@0", "S08@1", "S28@5", "SA0@14", "SE0@1C", "SF8@1F", "pci8086,2922@1F,2", "SFB@1F,3"}));
     EXPECT_EQ(pciNodes(*registry), 9);
     expectProperties(child(host, "SA0").properties,
-                     {{"vendor-id", littleEndianBytes(0x1b36)}, {"device-id", littleEndianBytes(0x000d)}, {"subsystem-id", littleEndianBytes(0x1100)},
-                      {"revision-id", littleEndianBytes(0x01)}, {"class-code", littleEndianBytes(0x0c0330)}, {"IOName", "pci1b36,d"}, {"name", QByteArray("pci1b36,d\0", 10)},
-                      {"compatible", QByteArray("pci1af4,1100\0pci1b36,d\0pciclass,0c0330\0SA0\0", 43)}, {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SA0@140000"}});
+                     {{"vendor-id", littleEndianBytes(0x1b36)}, {"device-id", littleEndianBytes(0x000d)},
+                      {"subsystem-id", littleEndianBytes(0x1100)}, {"revision-id", littleEndianBytes(0x01)},
+                      {"class-code", littleEndianBytes(0x0c0330)}, {"IOName", "pci1b36,d"}, {"name", QByteArray("pci1b36,d\0", 10)},
+                      {"compatible", QByteArray("pci1af4,1100\0pci1b36,d\0pciclass,0c0330\0SA0\0", 43)},
+                      {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SA0@140000"}});
     // The NEC controller sits behind the root port 00:1c.0, as in sysfs.
-    expectProperties(child(child(host, "SE0"), "S00").properties, {{"vendor-id", littleEndianBytes(0x1033)}, {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SE0@1c0000/S00@0"}});
+    expectProperties(child(child(host, "SE0"), "S00").properties,
+                     {{"vendor-id", littleEndianBytes(0x1033)}, {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SE0@1c0000/S00@0"}});
 
     const TreeRegistryNode& qemu = *child(host, "SA0").serviceChildren.at(0);
-    EXPECT_EQ(qemu.className + " " + child(qemu, "HS07").className + " " + child(qemu, "SS01").className, "xhci_hcd LinuxUSB20XHCIPort LinuxUSB30XHCIPort");
+    EXPECT_EQ(qemu.className + " " + child(qemu, "HS07").className + " " + child(qemu, "SS01").className,
+              "xhci_hcd LinuxUSB20XHCIPort LinuxUSB30XHCIPort");
     const TreeRegistryNode& hub = child(child(host, "SE0"), "QEMU USB Hub");
     ASSERT_EQ(hub.serviceChildren.size(), 2u);
     expectProperties(hub.serviceChildren[1]->properties, {{"locationID", qint64(0x00230000)}, {"IOName", "QEMU USB SERIAL"}});
     EXPECT_NE(findNamed(*registry->root(), kIOServicePlane, "HS03", {}, "LinuxUSB20XHCITypeCPort"), nullptr);
     // Port ranges handed over by root stand in for a debugfs the user cannot read.
     EXPECT_EQ(portSummary(*buildSysfsRegistry(root, {{"0000:01:00.0", {{3, 0, 1, 4}, {2, 0, 5, 4}}}}), "S00", "0"),
-              (QStringList{"SS01=1/3", "SS02=2/3", "SS03=3/3", "SS04=4/3", "HS01=5/255:QEMU USB Mouse", "HS02=6/3:QEMU USB Hub", "HS03=7/9", "HS04=8/8"}));
+              (QStringList{"SS01=1/3", "SS02=2/3", "SS03=3/3", "SS04=4/3", "HS01=5/255:QEMU USB Mouse", "HS02=6/3:QEMU USB Hub",
+                           "HS03=7/9", "HS04=8/8"}));
     for (const TreeRegistryNode* node : allNodes(*registry->root(), kIOServicePlane))
         EXPECT_FALSE(node->properties.contains("USB Serial Number")) << node->name.toStdString();
 
     // The device-tree plane is the ACPI namespace below the same platform node.
     EXPECT_EQ(registry->root()->deviceTreeChildren.at(0).get(), &platform);
     EXPECT_EQ(allNodes(platform, kIODeviceTreePlane).size(), 57u);
-    expectProperties(findNamed(platform, kIODeviceTreePlane, "HS07", "d")->properties, {{"_ADR", qint64(13)}, {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SA0@140000/RHUB@0/HS07@d"}});
+    expectProperties(findNamed(platform, kIODeviceTreePlane, "HS07", "d")->properties,
+                     {{"_ADR", qint64(13)}, {"acpi-path", "IOACPIPlane:/_SB/PCI0@0/SA0@140000/RHUB@0/HS07@d"}});
 
 }
 
@@ -126,7 +133,8 @@ TEST(SysfsRegistry, DamagedOrMissingFilesAreLeftOut)
     EXPECT_TRUE(platform.properties.isEmpty() && platform.deviceTreeChildren.empty());
     const TreeRegistryNode* qemu = findNamed(*registry->root(), kIOServicePlane, "0000:00:14.0", "14");
     ASSERT_NE(qemu, nullptr); // no IDs and no firmware node left to name it
-    expectProperties(qemu->properties, {{"vendor-id", {}}, {"device-id", {}}, {"revision-id", {}}, {"acpi-path", {}}, {"class-code", littleEndianBytes(0x0c0330)}});
+    expectProperties(qemu->properties, {{"vendor-id", {}}, {"device-id", {}}, {"revision-id", {}}, {"acpi-path", {}},
+                                        {"class-code", littleEndianBytes(0x0c0330)}});
     const QStringList ports = portSummary(*registry, "0000:00:14.0", "14"); // no ACPI namespace: HSnn/SSnn, USB 2 first
     EXPECT_EQ(ports.first() + " " + ports.last(), "HS01=1/3:Key\uFFFD\uFFFD board <class X> SS06=14/3");
 }
