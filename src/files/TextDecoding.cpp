@@ -64,9 +64,9 @@ QString decodeUtf8LossilyReleasing(QByteArray bytes, bool& replaced)
         // at most four bytes: when the byte at the planned end and the three before it are all
         // continuation bytes, no sequence crosses that end.
         qsizetype end = std::min(n, from + kReleaseSlice);
-        for (qsizetype at = end; end < n && at > end - 4; --at) {
-            if ((uchar(data[at]) & 0xC0) != 0x80) {
-                end = at;
+        for (qsizetype back = 0; end < n && back < 4; ++back) {
+            if ((uchar(data[end - back]) & 0xC0) != 0x80) {
+                end -= back;
                 break;
             }
         }

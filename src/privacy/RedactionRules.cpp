@@ -24,4 +24,20 @@ const std::vector<RedactionRule>& redactionRules()
     return rules;
 }
 
+namespace {
+constexpr qsizetype kPropertyListRuleCount = 2;
+} // namespace
+
+const std::vector<RedactionRule>& propertyListRules()
+{
+    static const std::vector<RedactionRule> rules(redactionRules().begin(), redactionRules().begin() + kPropertyListRuleCount);
+    return rules;
+}
+
+const std::vector<RedactionRule>& rulesAfterPropertyLists()
+{
+    static const std::vector<RedactionRule> rules(redactionRules().begin() + kPropertyListRuleCount, redactionRules().end());
+    return rules;
+}
+
 } // namespace velkor

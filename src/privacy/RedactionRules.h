@@ -15,9 +15,11 @@ struct RedactionRule {
 // The ten rules, in the order they are applied.
 const std::vector<RedactionRule>& redactionRules();
 
-// The table begins with its property-list rules, the only ones that can match across any
-// distance; every other rule's matches end within a line or at the value after a colon.
-constexpr size_t kPropertyListRuleCount = 2;
+// The table in two parts, in order: first its property-list rules, the only ones that can match
+// across any distance; then the rest, whose matches end within a line or at the value after a
+// colon, so that they can run over an output piece by piece.
+const std::vector<RedactionRule>& propertyListRules();
+const std::vector<RedactionRule>& rulesAfterPropertyLists();
 
 inline const QString kMaskText = QStringLiteral("XX-MASKED-XX");
 inline const QString kMaskUUID = QStringLiteral("XX-MASKED-UUID");

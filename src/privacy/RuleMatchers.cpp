@@ -1244,7 +1244,9 @@ bool runPassInPlace(QString& text, Finder& finder, const std::vector<TemplatePar
         if (found.whole.begin < from || found.whole.end <= found.whole.begin)
             throw EngineFailure{}; // the rules never match empty; anything else is a fault here
         if (!changed) {
-            out.emplace(text.data()); // the caller detached the text before the finder saw it
+            // The text's own buffer; a text shared with the caller is copied here, and the finder
+            // goes on reading the caller's, which is never written.
+            out.emplace(text.data());
             changed = true;
         }
         out->copy(copied, found.whole.begin);
@@ -1283,23 +1285,20 @@ void applyOne(QString& current, QString& spare, const RedactionRule& rule, const
     }
     if (current.size() >= std::numeric_limits<int32_t>::max())
         throw EngineFailure{};
-    bool changed = false;
     const int index = standardIndex(rule);
-    if (compiled().plan[size_t(index)].form == Plan::Form::LazyChain) {
-        current.detach(); // the finder must see the buffer the result is written over
-        Subject subject(current);
-        const std::unique_ptr<Finder> finder = makeFinder(index, subject, limits);
-        if (!finder)
-            throw EngineFailure{};
-        runPassInPlace(current, *finder, parseTemplate(rule.replacement));
-        return;
-    }
+    const bool inPlace = compiled().plan[size_t(index)].form == Plan::Form::LazyChain;
+    bool changed = false;
     {
         Subject subject(current);
         const std::unique_ptr<Finder> finder = makeFinder(index, subject, limits);
         if (!finder)
             throw EngineFailure{};
-        changed = runPass(current, *finder, parseTemplate(rule.replacement), spare);
+        const std::vector<TemplatePart> parts = parseTemplate(rule.replacement);
+        if (inPlace) {
+            runPassInPlace(current, *finder, parts);
+            return;
+        }
+        changed = runPass(current, *finder, parts, spare);
     }
     if (changed)
         std::swap(current, spare);

@@ -72,16 +72,17 @@ qsizetype pieceEnd(const QByteArray& bytes, qsizetype from, qsizetype pieceBytes
 // Each rule finds in a piece exactly what it finds there in the whole text: pieces end after a
 // line feed, where the line-anchored rules start afresh, and where no match crosses. A piece
 // ends after a line feed, so no UTF-8 sequence is split between pieces.
-// `rules` are the table or its part after the property-list rules; `textStart` says whether the
-// bytes begin the output, whose first byte-order mark is dropped.
+// After the property-list rules have run over the whole text, the pieces get the other rules,
+// and the text's first byte-order mark is already gone.
 bool writeMaskedPieces(AtomicFileWriter& file, const QByteArray& bytes, qsizetype pieceBytes, bool& replaced,
-                       const std::vector<RedactionRule>& rules, bool textStart)
+                       bool afterPropertyListRules)
 {
+    const std::vector<RedactionRule>& rules = afterPropertyListRules ? rulesAfterPropertyLists() : redactionRules();
     for (qsizetype from = 0; from < bytes.size();) {
         const qsizetype end = pieceEnd(bytes, from, pieceBytes);
         // Only the text's first byte-order mark is dropped, as when the text is decoded whole.
         QString text = decodeUtf8Lossily(QByteArray::fromRawData(bytes.constData() + from, end - from), replaced,
-                                         !textStart || from > 0);
+                                         afterPropertyListRules || from > 0);
         const std::optional<QString> masked = tryMaskText(std::move(text), rules);
         if (!masked)
             return false;
@@ -116,26 +117,22 @@ OutputNotes writeMaskedOutput(const QString& target, QByteArray output, qsizetyp
     OutputNotes notes;
     notes.cut = cutAt >= 0;
     const bool endsInLineFeed = output.isEmpty() || output.endsWith('\n');
-    static const std::vector<RedactionRule> listRules(redactionRules().begin(), redactionRules().begin() + kPropertyListRuleCount);
-    static const std::vector<RedactionRule> pieceRules(redactionRules().begin() + kPropertyListRuleCount, redactionRules().end());
-    bool textStart = true;
-    if (mentionsPropertyListKey(output)) {
+    const bool propertyList = mentionsPropertyListKey(output);
+    if (propertyList) {
         // The property-list rules can match across any distance: they run over the whole text,
         // which they overwrite, and the other rules then run piece by piece as on any output.
         // The bytes, the text and the result are never all held at once.
-        std::optional<QString> masked = tryMaskText(decodeUtf8LossilyReleasing(std::move(output), notes.notUtf8), listRules);
-        output = masked ? encodeUtf8Releasing(std::move(*masked)) : QByteArray();
+        std::optional<QString> masked =
+            tryMaskText(decodeUtf8LossilyReleasing(std::move(output), notes.notUtf8), propertyListRules());
         if (!masked) {
             writeTextFile(target, kUnmaskableTextNote);
             return notes;
         }
-        textStart = false;
+        output = encodeUtf8Releasing(std::move(*masked));
     }
     {
-        bool replaced = false;
         AtomicFileWriter file(target);
-        if (writeMaskedPieces(file, output, pieceBytes, replaced, textStart ? redactionRules() : pieceRules, textStart)) {
-            notes.notUtf8 = notes.notUtf8 || replaced;
+        if (writeMaskedPieces(file, output, pieceBytes, notes.notUtf8, propertyList)) {
             file.writeText(closingNotes(endsInLineFeed, cutAt, notes.notUtf8));
             file.commit();
             return notes;
